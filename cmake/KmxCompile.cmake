@@ -1,0 +1,25 @@
+# Warnings and sanitizers shared by every target of the project.
+add_library(kmx_compile_options INTERFACE)
+if(MSVC)
+  target_compile_options(kmx_compile_options INTERFACE /W4)
+else()
+  target_compile_options(kmx_compile_options INTERFACE -Wall -Wextra)
+endif()
+
+if(KMX_SANITIZE)
+  string(REPLACE ";" "," _kmx_san "${KMX_SANITIZE}")
+  add_compile_options(-fsanitize=${_kmx_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_kmx_san})
+endif()
+
+# Adds a GoogleTest executable registered with CTest.
+function(kmx_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE kmx_compile_options GTest::gtest GTest::gtest_main ${ARG_LIBS})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,144 @@
+// Channels over MpscQueue: copyable senders, one receiving end that several
+// threads may take from. Every queue of the library is one of these: the
+// event queue, the command queue, replies (one message each) and the
+// Windows hot-key edge queue.
+//
+// send() never blocks and never takes a lock unless a receiver is asleep
+// (then the eventcount's mutex, briefly). A send after the receiver is gone
+// drops the value. The channel is disconnected once every sender is gone.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "queue/event_count.h"
+#include "queue/mpsc_queue.h"
+
+namespace kmx::queue {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;  // none: wait forever
+
+// Deadline for a millisecond time-out, 0xFFFFFFFF meaning forever.
+inline Deadline deadline_after_ms(uint32_t timeout_ms) {
+  if (timeout_ms == 0xFFFFFFFFu) return std::nullopt;
+  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+template <class T>
+struct ChannelState {
+  explicit ChannelState(std::shared_ptr<EventCount> n) : notifier(std::move(n)) {}
+  MpscQueue<T> queue;
+  std::atomic<size_t> senders{1};
+  std::atomic<bool> receiver_alive{true};
+  std::shared_ptr<EventCount> notifier;
+};
+
+template <class T>
+class Sender {
+ public:
+  Sender() = default;
+  explicit Sender(std::shared_ptr<ChannelState<T>> s) : s_(std::move(s)) {}
+  Sender(const Sender& o) : s_(o.s_) {
+    if (s_) s_->senders.fetch_add(1, std::memory_order_relaxed);
+  }
+  Sender(Sender&& o) noexcept : s_(std::move(o.s_)) {}
+  Sender& operator=(Sender o) noexcept {
+    std::swap(s_, o.s_);
+    return *this;
+  }
+  ~Sender() { reset(); }
+
+  // False when the receiver is gone (the value is dropped) or the sender is empty.
+  bool send(T value) const {
+    if (!s_ || !s_->receiver_alive.load(std::memory_order_acquire)) return false;
+    s_->queue.push(std::move(value));
+    s_->notifier->notify();
+    return true;
+  }
+
+  void reset() noexcept {
+    if (!s_) return;
+    if (s_->senders.fetch_sub(1, std::memory_order_acq_rel) == 1) s_->notifier->notify();
+    s_.reset();
+  }
+
+  explicit operator bool() const noexcept { return s_ != nullptr; }
+
+ private:
+  std::shared_ptr<ChannelState<T>> s_;
+};
+
+enum class RecvError { Timeout, Disconnected };
+
+template <class T>
+class Receiver {
+ public:
+  Receiver() = default;
+  explicit Receiver(std::shared_ptr<ChannelState<T>> s) : s_(std::move(s)) {}
+  Receiver(Receiver&&) noexcept = default;
+  Receiver& operator=(Receiver&& o) noexcept {
+    reset();
+    s_ = std::move(o.s_);
+    return *this;
+  }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+  ~Receiver() { reset(); }
+
+  std::optional<T> try_recv() const { return s_->queue.try_pop(); }
+
+  // Every sender is gone; nothing more can arrive (queued values may remain).
+  bool senders_gone() const noexcept { return s_->senders.load(std::memory_order_acquire) == 0; }
+
+  // Waits for a value until the deadline. Disconnected only once the queue
+  // is drained and every sender is gone.
+  std::pair<std::optional<T>, RecvError> recv(Deadline deadline) const {
+    for (;;) {
+      if (auto v = try_recv()) return {std::move(v), RecvError::Timeout};
+      if (senders_gone()) {
+        if (auto v = try_recv()) return {std::move(v), RecvError::Timeout};
+        return {std::nullopt, RecvError::Disconnected};
+      }
+      if (deadline && Clock::now() >= *deadline) return {std::nullopt, RecvError::Timeout};
+      EventCount& ec = *s_->notifier;
+      const uint64_t key = ec.prepare_wait();
+      if (auto v = try_recv()) {
+        ec.cancel_wait();
+        return {std::move(v), RecvError::Timeout};
+      }
+      if (senders_gone()) {
+        ec.cancel_wait();
+        continue;
+      }
+      if (!ec.wait(key, deadline)) {
+        if (auto v = try_recv()) return {std::move(v), RecvError::Timeout};
+        return {std::nullopt, senders_gone() ? RecvError::Disconnected : RecvError::Timeout};
+      }
+    }
+  }
+
+  EventCount& notifier() const noexcept { return *s_->notifier; }
+  explicit operator bool() const noexcept { return s_ != nullptr; }
+
+  void reset() noexcept {
+    if (!s_) return;
+    s_->receiver_alive.store(false, std::memory_order_release);
+    s_.reset();
+  }
+
+ private:
+  std::shared_ptr<ChannelState<T>> s_;
+};
+
+// A new channel. Channels that a consumer waits on together share one notifier.
+template <class T>
+std::pair<Sender<T>, Receiver<T>> channel(std::shared_ptr<EventCount> notifier = std::make_shared<EventCount>()) {
+  auto state = std::make_shared<ChannelState<T>>(std::move(notifier));
+  return {Sender<T>(state), Receiver<T>(state)};
+}
+
+}  // namespace kmx::queue
