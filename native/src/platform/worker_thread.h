@@ -4,36 +4,62 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "error/result.h"
 
 namespace kmx::platform {
+
+// Names the calling thread (best effort; per operating system).
+void set_current_thread_name(const std::string& name) noexcept;
 
 class WorkerThread {
  public:
   WorkerThread() = default;
   WorkerThread(WorkerThread&&) noexcept = default;
   WorkerThread& operator=(WorkerThread&&) noexcept = default;
-  ~WorkerThread();  // detaches a thread that was never joined
+  ~WorkerThread() {
+    if (thread_.joinable()) thread_.detach();  // a failed start drops it unjoined
+  }
 
-  // Starts body on a thread named name. A thread the system refuses gives a
-  // Backend error with the system's text.
-  static Result<WorkerThread> start(std::string name, std::function<void()> body);
+  // Starts body (move-only callables welcome) on a thread named name. A
+  // thread the system refuses gives a Backend error with the system's text.
+  template <class Body>
+  static Result<WorkerThread> start(std::string name, Body body) {
+    WorkerThread w;
+    w.faulted_ = std::make_shared<std::atomic<bool>>(false);
+    try {
+      w.thread_ = std::thread(
+          [name = std::move(name), faulted = w.faulted_](Body body) noexcept {
+            set_current_thread_name(name);
+            try {
+              body();
+            } catch (...) {
+              faulted->store(true, std::memory_order_release);
+            }
+          },
+          std::move(body));
+    } catch (const std::system_error& e) {
+      return KmxError::backend(e.what());
+    }
+    return w;
+  }
 
   // Waits for the thread; true when its body ended by an internal fault.
-  bool join();
+  bool join() {
+    if (!thread_.joinable()) return false;
+    thread_.join();
+    return faulted_->load(std::memory_order_acquire);
+  }
   bool joinable() const noexcept { return thread_.joinable(); }
 
  private:
   std::thread thread_;
   std::shared_ptr<std::atomic<bool>> faulted_;
 };
-
-// Names the calling thread (best effort; per operating system).
-void set_current_thread_name(const std::string& name) noexcept;
 
 }  // namespace kmx::platform

@@ -124,9 +124,13 @@ class Receiver {
   EventCount& notifier() const noexcept { return *s_->notifier; }
   explicit operator bool() const noexcept { return s_ != nullptr; }
 
+  // Later sends are dropped; values still queued are dropped now, so that a
+  // reply channel travelling inside a queued command disconnects at once.
   void reset() noexcept {
     if (!s_) return;
     s_->receiver_alive.store(false, std::memory_order_release);
+    while (s_->queue.try_pop()) {
+    }
     s_.reset();
   }
 

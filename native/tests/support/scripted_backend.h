@@ -1,0 +1,56 @@
+// A scripted backend for the core suites: a real worker thread that the
+// tests drive. Events and motions can be produced from any thread; commands
+// can be delayed or left unanswered; start-up and shutdown can fail.
+#pragma once
+
+#include <keymux/keymux.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "error/result.h"
+#include "hotkeys/apply_outcome.h"
+#include "model/shortcut.h"
+
+namespace kmx::scripted {
+
+struct Control {
+  // Start-up.
+  std::optional<KmxError> init_error;  // reported by the worker instead of success
+  bool exit_before_report = false;     // the worker ends without reporting
+  bool fault_at_shutdown = false;      // the worker body throws after Stop
+  uint64_t capabilities = 0xEF;
+
+  // Commands.
+  std::atomic<bool> never_reply{false};  // keep replies unanswered (sender kept alive)
+  std::atomic<bool> drop_reply{false};   // drop replies unanswered (sender released)
+  std::atomic<int> reply_delay_ms{0};
+  std::function<Status(uint32_t)> on_raw_mask;  // default: accept
+  // Default: the scripted registrar through the real hot-key set.
+  std::function<Result<hotkeys::ApplyOutcome>(const model::ShortcutList&)> on_apply;
+
+  // Direct operations; default: succeed / nothing held.
+  std::function<Status(std::span<const uint32_t>, uint32_t)> on_chord;
+  std::function<Result<std::vector<bool>>(std::span<const uint32_t>)> on_key_state;
+
+  // Observations.
+  std::atomic<int> commands_handled{0};
+  std::atomic<int> workers_alive{0};
+  std::mutex mu;
+  std::vector<uint32_t> masks;  // every mask the worker applied, in order
+};
+
+Control& control();
+// Back to defaults; call with no runtime alive.
+void reset();
+
+// Produce from any thread while a runtime runs; false when none is running.
+bool emit(const KmxEvent& event);
+bool emit_motion(const KmxEvent& event);
+
+}  // namespace kmx::scripted
