@@ -1,0 +1,163 @@
+/* Test control of the simulated macOS desktop (tests only; never used by library code).
+ *
+ * The simulation is process-wide. Every function is thread-safe. Unless stated otherwise key codes are macOS
+ * virtual key codes and flags are CGEventFlags bits.
+ *
+ * Delivery: an event entering the HID stream (physical input from these functions, or CGEventPost) is queued to
+ * every enabled tap that asks for its type; the tap's callback runs on the thread whose CFRunLoop holds the tap's
+ * run-loop source. Carbon hot-key events are dispatched by the simulation's own "application event thread".
+ * kmxsim_flush() waits until both have delivered everything queued so far. */
+#ifndef KMXSIM_KMXSIM_H
+#define KMXSIM_KMXSIM_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define KMXSIM_API __attribute__((visibility("default")))
+#else
+#define KMXSIM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Resets the simulated world: permissions back to granted, no key or button down, pointer at (0, 0), caps lock
+ * off, failure switches and call counters cleared, posted-event log cleared, other applications' hot keys gone.
+ * Live objects of the code under test (taps, run loops, sources, descriptors, handlers, this process' hot keys)
+ * are not touched; count them with kmxsim_get_counts(). */
+KMXSIM_API void kmxsim_reset(void);
+
+/* ---- Permissions (both granted after reset) ---- */
+KMXSIM_API void kmxsim_set_accessibility_trusted(bool trusted); /* AXIsProcessTrusted, CGEventPost */
+KMXSIM_API void kmxsim_set_input_monitoring(bool granted);      /* listen-only event taps */
+
+/* ---- Physical keyboard ----
+ * A physical event carries source pid 0 and user data 0. Its flags are the modifier flags of the modifier keys
+ * held afterwards (device-independent bits plus the left/right device bits) and caps lock's alpha-shift bit.
+ * Modifier key codes (54-63) arrive as kCGEventFlagsChanged, every other code as key down/up. A key down whose
+ * code and modifier state match a registered Carbon hot key also produces the hot-key press (and its key up the
+ * release). */
+KMXSIM_API void kmxsim_key_press(uint16_t keycode);
+KMXSIM_API void kmxsim_key_release(uint16_t keycode);
+KMXSIM_API void kmxsim_key_repeat(uint16_t keycode); /* key down with kCGKeyboardEventAutorepeat = 1 */
+KMXSIM_API void kmxsim_key_type(uint16_t keycode);   /* press then release */
+/* Full control: the event carries exactly `flags`; the key state still follows `down`. */
+KMXSIM_API void kmxsim_key_event(uint16_t keycode, bool down, bool autorepeat, uint64_t flags);
+
+/* ---- Physical pointer ----
+ * Button numbers as Core Graphics counts them: 0 left, 1 right, 2 middle, 3 and up further buttons (other-mouse
+ * events carrying the number in kCGMouseEventButtonNumber). Moves are kCGEventLeftMouseDragged while the left
+ * button is held, kCGEventRightMouseDragged / kCGEventOtherMouseDragged while another is, else
+ * kCGEventMouseMoved. Every pointer event carries the current position. */
+KMXSIM_API void kmxsim_mouse_button(uint32_t button, bool down);
+KMXSIM_API void kmxsim_mouse_move(double x, double y);
+
+/* ---- Input posted by another process ----
+ * Enters the HID stream like CGEventPost from process `pid` (must not be 0): source pid = pid, user data as
+ * given; logged in the posted-event log. */
+KMXSIM_API void kmxsim_post_key_from_process(int32_t pid, uint16_t keycode, bool down, uint64_t flags,
+                                             int64_t user_data);
+
+/* ---- Key state (combined session state: physical and posted input, the last event of a key wins) ---- */
+KMXSIM_API bool kmxsim_key_is_down(uint16_t keycode);
+/* Writes up to `cap` codes of the keys down in ascending order; returns how many are down. */
+KMXSIM_API size_t kmxsim_keys_down(uint16_t *out, size_t cap);
+
+/* ---- Event taps ----
+ * Disables every enabled live tap and delivers `reason` (kCGEventTapDisabledByTimeout or
+ * kCGEventTapDisabledByUserInput) to its callback. A disabled tap receives nothing until CGEventTapEnable(true).
+ * Returns the number of taps disabled. */
+KMXSIM_API int kmxsim_disable_taps(uint32_t reason);
+
+/* ---- Posted-event log (every CGEventPost of this process, and kmxsim_post_key_from_process) ---- */
+typedef struct kmxsim_posted_event {
+  uint32_t type;      /* CGEventType as the taps see it (key down/up or flags changed) */
+  uint16_t keycode;   /* kCGKeyboardEventKeycode */
+  bool down;          /* created as key down */
+  bool delivered;     /* false when dropped (process not trusted, or CGEventPost made to fail) */
+  uint64_t flags;     /* CGEventGetFlags at posting */
+  int64_t user_data;  /* kCGEventSourceUserData */
+  int64_t source_pid; /* kCGEventSourceUnixProcessID as stamped */
+  uint32_t tap;       /* the CGEventTapLocation posted at */
+} kmxsim_posted_event;
+/* Copies up to `cap` entries, oldest first; returns the total number logged. */
+KMXSIM_API size_t kmxsim_posted_events(kmxsim_posted_event *out, size_t cap);
+KMXSIM_API void kmxsim_clear_posted_events(void);
+
+/* ---- Carbon hot keys ---- */
+/* Registers (key code, Carbon modifiers) for a simulated other application. Returns 0, or eventHotKeyExistsErr
+ * (-9878) when anyone already holds it. */
+KMXSIM_API int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t modifiers);
+KMXSIM_API void kmxsim_other_app_unregister_hotkey(uint32_t keycode, uint32_t modifiers);
+
+enum {
+  KMXSIM_HOTKEY_NONE = 0,        /* nobody holds the combination */
+  KMXSIM_HOTKEY_THIS_PROCESS = 1, /* dispatched to this process' handlers */
+  KMXSIM_HOTKEY_OTHER_APP = 2     /* held by a simulated other application */
+};
+/* Presses or releases the combination with exactly these Carbon modifiers (cmdKey, shiftKey, optionKey,
+ * controlKey); the key state is not touched. A registration of this process gets kEventHotKeyPressed /
+ * kEventHotKeyReleased queued to the handlers of its target. */
+KMXSIM_API int kmxsim_hotkey_press(uint32_t keycode, uint32_t modifiers);
+KMXSIM_API int kmxsim_hotkey_release(uint32_t keycode, uint32_t modifiers);
+/* Whether this process has (key code, modifiers) registered. */
+KMXSIM_API bool kmxsim_hotkey_registered(uint32_t keycode, uint32_t modifiers);
+
+/* ---- Failure switches ---- */
+typedef enum kmxsim_function {
+  KMXSIM_FN_CGEventTapCreate = 0,
+  KMXSIM_FN_CFMachPortCreateRunLoopSource,
+  KMXSIM_FN_CFFileDescriptorCreate,
+  KMXSIM_FN_CFFileDescriptorCreateRunLoopSource,
+  KMXSIM_FN_CGEventSourceCreate,
+  KMXSIM_FN_CGEventCreateKeyboardEvent,
+  KMXSIM_FN_CGEventPost,
+  KMXSIM_FN_RegisterEventHotKey,
+  KMXSIM_FN_UnregisterEventHotKey,
+  KMXSIM_FN_InstallEventHandler,
+  KMXSIM_FN_RemoveEventHandler,
+  KMXSIM_FN_GetEventParameter,
+  KMXSIM_FN_COUNT
+} kmxsim_function;
+
+#define KMXSIM_FOREVER UINT32_MAX
+/* Makes calls nth .. nth+count-1 of `fn`, counted from now (1 = the next call), fail: functions returning a
+ * reference return NULL, functions returning OSStatus return `status` (a failing UnregisterEventHotKey or
+ * RemoveEventHandler leaves the registration in place), CGEventPost drops the event. Replaces an earlier switch
+ * of the same function. */
+KMXSIM_API void kmxsim_fail_calls(kmxsim_function fn, uint32_t nth, uint32_t count, int32_t status);
+KMXSIM_API void kmxsim_fail_nth_call(kmxsim_function fn, uint32_t nth, int32_t status); /* count 1 */
+/* Calls of `fn` since the last reset, failed ones included. */
+KMXSIM_API uint32_t kmxsim_call_count(kmxsim_function fn);
+
+/* ---- Leftovers ---- */
+typedef struct kmxsim_counts {
+  int taps;                   /* event-tap ports created and not yet invalidated */
+  int enabled_taps;           /* of these, enabled */
+  int run_loops;              /* run loops of live threads (or still retained) */
+  int run_loop_sources;       /* CFRunLoopSource objects not yet freed */
+  int attached_sources;       /* sources currently added to some run loop */
+  int file_descriptors;       /* CFFileDescriptor objects not yet freed */
+  int valid_file_descriptors; /* of these, not yet invalidated */
+  int events;                 /* CGEvent objects not yet freed */
+  int event_sources;          /* CGEventSource objects not yet freed */
+  int event_handlers;         /* Carbon handlers installed and not removed */
+  int hotkeys;                /* this process' registered hot keys */
+  int other_app_hotkeys;
+  int open_fds;               /* entries of /proc/self/fd */
+} kmxsim_counts;
+KMXSIM_API void kmxsim_get_counts(kmxsim_counts *out);
+
+/* ---- Barrier ----
+ * Waits until the application event thread has dispatched every queued Carbon event and every tap whose source
+ * sits in a running run loop has delivered its queued events (callbacks returned). Returns false on time-out. */
+KMXSIM_API bool kmxsim_flush(uint32_t timeout_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
