@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "model/shortcut_validation.h"
+#include "runtime/poll.h"
 
 namespace kmx::runtime {
 
@@ -142,46 +143,7 @@ Result<std::vector<bool>> Handle::is_key_down_many(std::span<const uint32_t> usa
 }
 
 uint32_t Handle::poll_event(KmxEvent* out, uint32_t timeout_ms) {
-  if (auto e = events_.try_recv()) {
-    *out = *e;
-    return KMX_OK;
-  }
-  if (auto m = motion_.take()) {
-    *out = *m;
-    return KMX_OK;
-  }
-  const queue::Deadline deadline = queue::deadline_after_ms(timeout_ms);
-  queue::EventCount& notifier = events_.notifier();
-  for (;;) {
-    const uint64_t key = notifier.prepare_wait();
-    // Queued events go before a waiting motion.
-    if (auto e = events_.try_recv()) {
-      notifier.cancel_wait();
-      *out = *e;
-      return KMX_OK;
-    }
-    if (events_.senders_gone()) {
-      notifier.cancel_wait();
-      if (auto e = events_.try_recv()) {
-        *out = *e;
-        return KMX_OK;
-      }
-      return KMX_ERR_CLOSED;
-    }
-    if (motion_.take_token()) {
-      notifier.cancel_wait();
-      if (auto m = motion_.take()) {
-        *out = *m;
-        return KMX_OK;
-      }
-      return KMX_ERR_TIMEOUT;
-    }
-    if (deadline && queue::Clock::now() >= *deadline) {
-      notifier.cancel_wait();
-      return KMX_ERR_TIMEOUT;
-    }
-    notifier.wait(key, deadline);
-  }
+  return runtime::poll_event(events_, motion_, out, timeout_ms);
 }
 
 uint32_t Handle::set_error(const KmxError& error) {
