@@ -1,0 +1,224 @@
+// The X11 backend: spawn and the "keymux-x11" worker, which owns its own
+// display connection, the raw-input selection and the hot-key grabs, and
+// sleeps in poll on that connection and the wake descriptor.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <variant>
+
+#include "hotkeys/hotkey_set.h"
+#include "platform/x11/x11_direct.h"
+#include "platform/x11/x11_hotkeys.h"
+#include "platform/x11/x11_raw_input.h"
+
+namespace kmx::platform {
+
+namespace {
+
+constexpr uint64_t ALL_CAPABILITIES = 0xEF;
+constexpr uint64_t INJECTION_CAPABILITIES = 0x40 | 0x80;
+
+using InitResult = Result<void>;
+
+std::string joined(const std::vector<std::string>& texts) {
+  std::string out;
+  for (const std::string& t : texts) out += (out.empty() ? "" : ", ") + t;
+  return out;
+}
+
+class Worker {
+ public:
+  Worker(Display* display, int wake_fd, queue::Receiver<Command> commands, EventSender events,
+         MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger)
+      : display_(display),
+        wake_fd_(wake_fd),
+        commands_(std::move(commands)),
+        events_(events),
+        raw_(display, std::move(events), std::move(motion), std::move(ledger)),
+        locks_(x11::lock_masks(display)) {}
+
+  ~Worker() {
+    // Teardown: stop listening, ungrab everything, close the connections.
+    (void)raw_.sync(0);
+    x11::X11Registrar registrar(display_, grabs_);
+    hotkeys_.clear(registrar);
+    XCloseDisplay(display_);
+    ::close(wake_fd_);
+  }
+
+  Result<void> start(uint32_t raw_mask) {
+    int supported = 0;
+    // Holding a hot key then gives one press and one release.
+    XkbSetDetectableAutoRepeat(display_, True, &supported);
+    return raw_.sync(raw_mask);
+  }
+
+  void run() {
+    while (running_) {
+      handle_x_events();
+      if (!running_) break;
+      pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (fds[1].revents & POLLIN) {
+        drain_wake();
+        drain_commands();
+      }
+    }
+  }
+
+ private:
+  void drain_wake() {
+    char buffer[64];
+    while (::read(wake_fd_, buffer, sizeof buffer) > 0) {
+    }
+  }
+
+  void handle_x_events() {
+    while (XPending(display_) > 0) {
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (raw_.handle(event)) continue;
+      switch (event.type) {
+        case KeyPress:
+        case KeyRelease:
+          if (auto e = grabs_.on_key(event.type == KeyPress, event.xkey.keycode, event.xkey.state, locks_.all()))
+            events_.send(*e);
+          break;
+        case MappingNotify:
+          XRefreshKeyboardMapping(&event.xmapping);
+          locks_ = x11::lock_masks(display_);
+          break;
+        default:
+          break;
+      }
+    }
+    raw_.flush_motion();
+  }
+
+  void drain_commands() {
+    while (auto command = commands_.try_recv()) {
+      std::visit([this](auto& c) { handle(c); }, *command);
+    }
+  }
+
+  void handle(Stop& stop) {
+    stop.ack.send(Ack{});
+    running_ = false;  // commands queued behind Stop are still handled in this drain
+  }
+
+  void handle(SetRawMask& command) { command.reply.send(raw_.sync(command.mask)); }
+
+  void handle(ApplyHotkeys& command) {
+    x11::X11Registrar registrar(display_, grabs_);
+    auto result = hotkeys_.apply(registrar, std::move(command.shortcuts));
+    if (result && result->kind == hotkeys::ApplyOutcome::Kind::AppliedWithLeftovers) {
+      const hotkeys::ApplyLeftovers& left = result->leftovers;
+      if (!left.retained.empty())
+        std::fprintf(stderr,
+                     "[keymux] X11 hotkeys applied; these obsolete registrations are still active and will be "
+                     "retried: %s\n",
+                     joined(left.retained).c_str());
+      if (!left.orphaned.empty())
+        std::fprintf(stderr,
+                     "[keymux] X11 hotkeys applied; these obsolete registrations could not be released and can no "
+                     "longer be targeted: %s\n",
+                     joined(left.orphaned).c_str());
+    }
+    command.reply.send(std::move(result));
+  }
+
+  Display* display_;
+  int wake_fd_;
+  queue::Receiver<Command> commands_;
+  EventSender events_;
+  x11::X11RawInput raw_;
+  x11::GrabTable grabs_;
+  x11::LockMasks locks_;
+  hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
+  bool running_ = true;
+};
+
+void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> commands, EventSender events,
+                 MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger,
+                 queue::Sender<InitResult> init) {
+  const int flags = ::fcntl(wake_fd, F_GETFL);
+  if (flags >= 0) ::fcntl(wake_fd, F_SETFL, flags | O_NONBLOCK);
+  auto display = x11::open_display();
+  if (!display) {
+    ::close(wake_fd);
+    init.send(std::move(display).error());
+    return;
+  }
+  Worker worker(display.value(), wake_fd, std::move(commands), std::move(events), std::move(motion),
+                std::move(ledger));
+  if (auto started = worker.start(raw_mask); !started) {
+    init.send(std::move(started));
+    return;
+  }
+  init.send(InitResult{});
+  init.reset();
+  worker.run();
+}
+
+}  // namespace
+
+Result<BackendStart> spawn(uint32_t raw_mask) {
+  static std::once_flag threads_once;
+  std::call_once(threads_once, [] { XInitThreads(); });
+
+  auto direct_display = x11::open_display();
+  if (!direct_display) return std::move(direct_display).error();
+  Display* display = direct_display.value();
+  int event_base = 0, error_base = 0, major = 0, minor = 0;
+  const bool has_xtest = XTestQueryExtension(display, &event_base, &error_base, &major, &minor);
+  auto ledger = std::make_shared<x11::InjectionLedger>();
+  auto direct = std::make_shared<DirectContext>(display, has_xtest, ledger);
+
+  auto wake = WakeHandle::create();
+  if (!wake) return std::move(wake).error();
+  const int wake_fd = static_cast<int>(wake->worker_end);
+
+  EventPipes pipes = make_event_pipes();
+  auto [command_tx, command_rx] = queue::channel<Command>();
+  auto [init_tx, init_rx] = queue::channel<InitResult>();
+
+  // The receivers move into the thread through shared state the lambda owns.
+  auto commands = std::make_shared<queue::Receiver<Command>>(std::move(command_rx));
+  auto worker = WorkerThread::start(
+      "keymux-x11", [wake_fd, raw_mask, commands, events = pipes.sender, motion = pipes.motion, ledger,
+                     init = std::move(init_tx)]() mutable {
+        worker_body(wake_fd, raw_mask, std::move(*commands), std::move(events), std::move(motion),
+                    std::move(ledger), std::move(init));
+      });
+  if (!worker) {
+    ::close(wake_fd);
+    return std::move(worker).error();
+  }
+  pipes.sender.reset();
+
+  auto [init, why] = init_rx.recv(std::nullopt);
+  if (!init) {
+    worker->join();
+    return KmxError::backend("X11 backend exited during initialization");
+  }
+  if (!*init) {
+    worker->join();
+    return std::move(*init).error();
+  }
+
+  const uint64_t capabilities =
+      (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0) ? ALL_CAPABILITIES : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+
+  BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11", wake->handle,
+                     capabilities, std::move(worker.value()), std::move(direct)};
+  return start;
+}
+
+}  // namespace kmx::platform

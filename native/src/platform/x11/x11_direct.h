@@ -1,0 +1,27 @@
+// The host-thread side of the backend: its own display connection, used
+// behind a mutex by chords and key-state queries.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/backend.h"
+#include "platform/x11/injection_ledger.h"
+#include "platform/x11/x11_xlib.h"
+
+namespace kmx::platform {
+
+struct DirectContext {
+  DirectContext(Display* d, bool xtest, std::shared_ptr<x11::InjectionLedger> l)
+      : display(d), has_xtest(xtest), ledger(std::move(l)) {}
+  ~DirectContext() { XCloseDisplay(display); }
+  DirectContext(const DirectContext&) = delete;
+  DirectContext& operator=(const DirectContext&) = delete;
+
+  std::mutex mu;  // guards every use of display
+  Display* display;
+  const bool has_xtest;
+  std::shared_ptr<x11::InjectionLedger> ledger;  // shared with the worker's raw input
+};
+
+}  // namespace kmx::platform

@@ -1,0 +1,153 @@
+#include "platform/x11/x11_raw_input.h"
+
+#include <cstring>
+
+#include "model/event.h"
+#include "platform/x11/x11_raw_mapping.h"
+
+namespace kmx::platform::x11 {
+
+namespace {
+
+void set_bit(unsigned char* mask, int event) { XISetMask(mask, event); }
+
+}  // namespace
+
+int X11RawInput::xinput2_opcode(Display* display) {
+  int event_base = 0, error_base = 0, opcode = 0;
+  if (!XQueryExtension(display, "XInputExtension", &opcode, &event_base, &error_base)) return -1;
+  int major = 2, minor = 2;
+  if (XIQueryVersion(display, &major, &minor) != Success) return -1;
+  return (major > 2 || (major == 2 && minor >= 2)) ? opcode : -1;
+}
+
+X11RawInput::X11RawInput(Display* display, EventSender events, MotionChannel motion,
+                         std::shared_ptr<InjectionLedger> ledger)
+    : display_(display),
+      events_(std::move(events)),
+      motion_(std::move(motion)),
+      ledger_(std::move(ledger)),
+      opcode_(xinput2_opcode(display)) {}
+
+Result<void> X11RawInput::sync(uint32_t mask) {
+  if (mask == mask_) return {};
+  if (!available()) {
+    if (mask == 0) return {};
+    return KmxError::backend("raw input needs XInput 2.2, which X11 display " + display_label() + " lacks");
+  }
+  unsigned char raw_bits[XIMaskLen(XI_LASTEVENT)] = {};
+  if (mask & KMX_RAW_KEYS) {
+    set_bit(raw_bits, XI_RawKeyPress);
+    set_bit(raw_bits, XI_RawKeyRelease);
+  }
+  if (mask & (KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION)) {
+    set_bit(raw_bits, XI_RawButtonPress);
+    set_bit(raw_bits, XI_RawButtonRelease);
+  }
+  if (mask & KMX_RAW_DRAG_MOTION) set_bit(raw_bits, XI_RawMotion);
+  unsigned char hierarchy_bits[XIMaskLen(XI_LASTEVENT)] = {};
+  if (mask != 0) set_bit(hierarchy_bits, XI_HierarchyChanged);
+
+  XIEventMask masks[2];
+  masks[0].deviceid = XIAllMasterDevices;
+  masks[0].mask_len = sizeof raw_bits;
+  masks[0].mask = raw_bits;
+  masks[1].deviceid = XIAllDevices;
+  masks[1].mask_len = sizeof hierarchy_bits;
+  masks[1].mask = hierarchy_bits;
+  int code = 0;
+  {
+    ErrorTrap trap(display_);
+    XISelectEvents(display_, DefaultRootWindow(display_), masks, 2);
+    code = trap.sync();
+  }
+  if (code != 0) return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
+  if (mask_ == 0 && mask != 0) refresh_xtest_devices();
+  mask_ = mask;
+  return {};
+}
+
+void X11RawInput::refresh_xtest_devices() {
+  xtest_devices_.clear();
+  int count = 0;
+  XIDeviceInfo* devices = XIQueryDevice(display_, XIAllDevices, &count);
+  if (!devices) return;
+  for (int i = 0; i < count; ++i) {
+    // The server names its XTest devices "Virtual core XTEST keyboard/pointer"
+    // and "<master> XTEST keyboard/pointer" for further masters.
+    if (devices[i].name && std::strstr(devices[i].name, " XTEST ")) xtest_devices_.insert(devices[i].deviceid);
+  }
+  XIFreeDeviceInfo(devices);
+}
+
+uint32_t X11RawInput::source_flags(int sourceid) const {
+  return xtest_devices_.count(sourceid) ? KMX_FLAG_SYNTHETIC : 0u;
+}
+
+bool X11RawInput::pointer_position(double& x, double& y) const {
+  Window root = 0, child = 0;
+  int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
+  unsigned state = 0;
+  if (!XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state))
+    return false;
+  x = root_x;
+  y = root_y;
+  return true;
+}
+
+bool X11RawInput::handle(XEvent& event) {
+  if (opcode_ < 0 || event.type != GenericEvent || event.xcookie.extension != opcode_) return false;
+  if (!XGetEventData(display_, &event.xcookie)) return true;
+  const int type = event.xcookie.evtype;
+  const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+  switch (type) {
+    case XI_RawKeyPress: on_key(*raw, true); break;
+    case XI_RawKeyRelease: on_key(*raw, false); break;
+    case XI_RawButtonPress: on_button(*raw, true); break;
+    case XI_RawButtonRelease: on_button(*raw, false); break;
+    case XI_RawMotion:
+      if ((mask_ & KMX_RAW_DRAG_MOTION) && left_held_) {
+        motion_pending_ = true;
+        motion_flags_ = source_flags(raw->sourceid);
+      }
+      break;
+    case XI_HierarchyChanged: refresh_xtest_devices(); break;
+    default: break;
+  }
+  XFreeEventData(display_, &event.xcookie);
+  return true;
+}
+
+void X11RawInput::on_key(const XIRawEvent& raw, bool down) {
+  if (!(mask_ & KMX_RAW_KEYS)) return;
+  const auto keycode = static_cast<uint32_t>(raw.detail);
+  uint32_t flags = source_flags(raw.sourceid);
+  if (flags && ledger_->match(keycode, down)) flags |= KMX_FLAG_SELF_INJECTED;
+  if (down && (raw.flags & XIKeyRepeat)) flags |= KMX_FLAG_AUTOREPEAT;
+  const KeySym keysym = XkbKeycodeToKeysym(display_, static_cast<KeyCode>(keycode), 0, 0);
+  events_.send(model::key_event(modifier_role_for_keysym(static_cast<uint32_t>(keysym)), keycode, down, flags));
+}
+
+void X11RawInput::on_button(const XIRawEvent& raw, bool down) {
+  const auto button = button_for_x(static_cast<uint32_t>(raw.detail));
+  if (!button) return;
+  const bool left = *button == KMX_BUTTON_LEFT;
+  if (left && down) left_held_ = true;
+  // Motion gathered before the release still belongs to the drag.
+  if (left && !down) flush_motion();
+  if (mask_ & KMX_RAW_BUTTONS) {
+    double x = 0, y = 0;
+    pointer_position(x, y);
+    events_.send(model::button_event(*button, down, x, y, source_flags(raw.sourceid)));
+  }
+  if (left && !down) left_held_ = false;
+}
+
+void X11RawInput::flush_motion() {
+  if (!motion_pending_) return;
+  motion_pending_ = false;
+  double x = 0, y = 0;
+  if (pointer_position(x, y)) motion_.store(model::motion_event(x, y, motion_flags_));
+}
+
+}  // namespace kmx::platform::x11
