@@ -5,8 +5,12 @@
 
 #include <stdexcept>
 #include <thread>
+#include <map>
 #include <variant>
 
+#include "hotkeys/hotkey_set.h"
+#include "model/event.h"
+#include "model/unicode_trim.h"
 #include "platform/backend.h"
 
 namespace kmx::platform {
@@ -20,6 +24,9 @@ namespace kmx::scripted {
 namespace {
 
 Control* g_control = new Control();
+
+std::mutex g_registry_mu;
+std::map<std::string, uint64_t> g_registry;  // canonical text -> shortcut id
 
 // The running worker's producing ends, for tests that emit from other threads.
 std::mutex g_producers_mu;
@@ -46,7 +53,44 @@ void answer(queue::Sender<Reply>& reply, Reply value, std::vector<std::function<
   reply.send(std::move(value));
 }
 
-Result<hotkeys::ApplyOutcome> default_apply(const model::ShortcutList&) { return hotkeys::ApplyOutcome::applied(); }
+// A registrar over a simulated desktop: canonical text is the pieces
+// between "+" trimmed and ASCII-lower-cased.
+struct ScriptedRegistrar {
+  using Handle = std::string;  // canonical text
+
+  std::string normalize(const std::string& text) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+      const size_t plus = text.find('+', start);
+      std::string piece(model::trim_white_space(std::string_view(text).substr(start, plus - start)));
+      for (char& ch : piece)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+      out += piece;
+      if (plus == std::string::npos) return out;
+      out += '+';
+      start = plus + 1;
+    }
+  }
+
+  Result<Handle> register_hotkey(const std::string& text, uint64_t id) {
+    Control& c = control();
+    for (const auto& refused : c.refuse_register)
+      if (refused == text) return KmxError::backend("hotkey already registered");
+    std::string canonical = normalize(text);
+    std::lock_guard lock(g_registry_mu);
+    g_registry[canonical] = id;
+    return canonical;
+  }
+
+  hotkeys::ReleaseResult<Handle> release(Handle canonical) {
+    for (const auto& refused : control().refuse_release)
+      if (refused == canonical) return hotkeys::ReleaseResult<Handle>::given_back(KmxError::backend("busy"), canonical);
+    std::lock_guard lock(g_registry_mu);
+    g_registry.erase(canonical);
+    return hotkeys::ReleaseResult<Handle>::released();
+  }
+};
 
 void worker(queue::Receiver<platform::Command> commands, platform::EventSender events, platform::MotionChannel motion,
             queue::Sender<Status> init, int wake_fd) {
@@ -73,6 +117,8 @@ void worker(queue::Receiver<platform::Command> commands, platform::EventSender e
   init.send(Status{});
   init.reset();
 
+  hotkeys::HotkeySet<ScriptedRegistrar> hotkey_set;
+  ScriptedRegistrar registrar;
   std::vector<std::function<void()>> parked;  // replies kept unanswered
   bool running = true;
   while (running) {
@@ -90,11 +136,13 @@ void worker(queue::Receiver<platform::Command> commands, platform::EventSender e
         }
         answer(mask->reply, std::move(result), parked);
       } else if (auto* apply = std::get_if<platform::ApplyHotkeys>(&*command)) {
-        auto result = c.on_apply ? c.on_apply(apply->shortcuts) : default_apply(apply->shortcuts);
+        auto result =
+            c.on_apply ? c.on_apply(apply->shortcuts) : hotkey_set.apply(registrar, std::move(apply->shortcuts));
         answer(apply->reply, std::move(result), parked);
       }
     }
   }
+  hotkey_set.clear(registrar);
   {
     std::lock_guard lock(g_producers_mu);
     g_sender.reset();
@@ -108,8 +156,30 @@ void worker(queue::Receiver<platform::Command> commands, platform::EventSender e
 Control& control() { return *g_control; }
 
 void reset() {
+  {
+    std::lock_guard lock(g_registry_mu);
+    g_registry.clear();
+  }
   delete g_control;
   g_control = new Control();
+}
+
+std::vector<std::string> registered() {
+  std::lock_guard lock(g_registry_mu);
+  std::vector<std::string> out;
+  for (const auto& [canonical, id] : g_registry) out.push_back(canonical);
+  return out;
+}
+
+bool trigger_hotkey(const std::string& canonical, bool down) {
+  uint64_t id;
+  {
+    std::lock_guard lock(g_registry_mu);
+    auto it = g_registry.find(canonical);
+    if (it == g_registry.end()) return false;
+    id = it->second;
+  }
+  return emit(model::hotkey_event(id, down));
 }
 
 bool emit(const KmxEvent& event) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "error/result.h"
@@ -38,6 +39,11 @@ struct Control {
   std::function<Status(std::span<const uint32_t>, uint32_t)> on_chord;
   std::function<Result<std::vector<bool>>(std::span<const uint32_t>)> on_key_state;
 
+  // The default apply's registrar: accelerators it refuses to register and
+  // canonical texts it refuses to release (handle given back).
+  std::vector<std::string> refuse_register;
+  std::vector<std::string> refuse_release;
+
   // Observations.
   std::atomic<int> commands_handled{0};
   std::atomic<int> workers_alive{0};
@@ -48,6 +54,13 @@ struct Control {
 Control& control();
 // Back to defaults; call with no runtime alive.
 void reset();
+
+// Canonical texts registered by the default apply, in registration order of
+// the live set.
+std::vector<std::string> registered();
+// Presses or releases a registered hot key (by canonical text); false when
+// it is not registered.
+bool trigger_hotkey(const std::string& canonical, bool down);
 
 // Produce from any thread while a runtime runs; false when none is running.
 bool emit(const KmxEvent& event);
