@@ -1,0 +1,189 @@
+// The Windows backend thread: owns the hooks, the hidden hot-key window and
+// the message loop they need, and carries out the runtime's commands.
+//
+// It sleeps in one wait that ends for thread messages (hook callbacks,
+// WM_HOTKEY) or for the wake event. Messages never read the command queue;
+// only the wake event does, so hook traffic cannot reorder commands.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "model/event.h"
+#include "platform/backend.h"
+#include "platform/windows/direct_context.h"
+#include "platform/windows/hooks.h"
+#include "platform/windows/hotkey_manager.h"
+#include "platform/windows/hotkey_router.h"
+#include "platform/windows/stats.h"
+#include "platform/windows/win_registrar.h"
+
+namespace kmx::platform {
+
+namespace {
+
+using windows::HotkeyEdge;
+
+constexpr uint64_t CAPABILITIES = 239;
+std::atomic<uint8_t> HANDLER_INSTALLED{0};
+
+// Everything spawn hands to the thread.
+struct ThreadInputs {
+  queue::Receiver<Command> commands;
+  EventSender events;
+  MotionChannel motion;
+  queue::Sender<HotkeyEdge> edge_sender;
+  queue::Receiver<HotkeyEdge> edges;
+  queue::Sender<Status> init;
+  HANDLE wake = nullptr;            // waited on, owned by the runtime
+  HANDLE wake_duplicate = nullptr;  // owned by the thread, then the router
+  uint32_t raw_mask = 0;
+};
+
+class BackendThread {
+ public:
+  explicit BackendThread(ThreadInputs in) : in_(std::move(in)) {}
+
+  void run() {
+    if (HANDLER_INSTALLED.exchange(1) == 0) windows::HotkeyManager::set_handler(&windows::HotkeyRouter::route);
+
+    auto manager = windows::HotkeyManager::create();
+    if (!manager) {
+      fail_start(std::move(manager).error());
+      return;
+    }
+    manager_ = std::move(manager.value());
+    if (Status s = windows::sync_hooks(hooks_, in_.raw_mask, in_.events, in_.motion); !s) {
+      fail_start(std::move(s).error());
+      return;
+    }
+    windows::HotkeyRouter::fill(std::move(in_.edge_sender), std::exchange(in_.wake_duplicate, nullptr));
+    registrar_.emplace(*manager_);
+    in_.init.send(Status{});
+    in_.init.reset();
+
+    loop();
+    leave();
+  }
+
+ private:
+  void fail_start(KmxError error) {
+    in_.init.send(std::move(error));
+    windows::remove_hooks(hooks_);
+    manager_.reset();
+    if (in_.wake_duplicate != nullptr) ::CloseHandle(in_.wake_duplicate);
+  }
+
+  void loop() {
+    bool running = true;
+    while (running) {
+      const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &in_.wake, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      if (r == WAIT_OBJECT_0 + 1) {
+        windows::count(windows::STATS.wakes);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+          ::TranslateMessage(&msg);
+          ::DispatchMessageW(&msg);
+        }
+        drain_edges();
+      } else if (r == WAIT_OBJECT_0) {
+        windows::count(windows::STATS.wakes);
+        drain_edges();
+        running = drain_commands();
+      } else {
+        return;  // the wait failed; later commands time out in the runtime
+      }
+    }
+  }
+
+  // Carries out every queued command; false once a Stop was among them.
+  // Commands queued behind a Stop still run.
+  bool drain_commands() {
+    bool running = true;
+    while (auto command = in_.commands.try_recv()) {
+      windows::count(windows::STATS.commands);
+      std::visit(
+          [&](auto& c) {
+            using T = std::decay_t<decltype(c)>;
+            if constexpr (std::is_same_v<T, ApplyHotkeys>) {
+              c.reply.send(registrar_->apply(c.shortcuts));
+            } else if constexpr (std::is_same_v<T, SetRawMask>) {
+              c.reply.send(windows::sync_hooks(hooks_, c.mask, in_.events, in_.motion));
+            } else {
+              c.ack.send(Ack{});
+              running = false;
+            }
+          },
+          *command);
+    }
+    return running;
+  }
+
+  void drain_edges() {
+    while (auto edge = in_.edges.try_recv()) {
+      if (const auto* entry = registrar_->find(edge->id))
+        in_.events.send(model::hotkey_event(entry->shortcut_id, edge->pressed));
+    }
+  }
+
+  void leave() {
+    windows::HotkeyRouter::clear();
+    windows::remove_hooks(hooks_);
+    windows::print_stats_if_requested();
+    registrar_->release_all();
+    registrar_.reset();
+    manager_.reset();
+  }
+
+  ThreadInputs in_;
+  windows::HookSlots hooks_;
+  std::unique_ptr<windows::HotkeyManager> manager_;
+  std::optional<windows::WinRegistrar> registrar_;
+};
+
+}  // namespace
+
+Result<BackendStart> spawn(uint32_t raw_mask) {
+  auto [command_tx, command_rx] = queue::channel<Command>();
+  EventPipes pipes = make_event_pipes();
+  auto [edge_tx, edge_rx] = queue::channel<HotkeyEdge>();
+  auto [init_tx, init_rx] = queue::channel<Status>();
+
+  auto wake = WakeHandle::create();
+  if (!wake) return std::move(wake).error();
+  HANDLE event = reinterpret_cast<HANDLE>(wake->worker_end);
+  auto duplicate = windows::duplicate_event(event);
+  if (!duplicate) return std::move(duplicate).error();  // the wake handle closes the event
+
+  ThreadInputs inputs{std::move(command_rx), pipes.sender,      pipes.motion, std::move(edge_tx),
+                      std::move(edge_rx),    std::move(init_tx), event,       *duplicate,
+                      raw_mask};
+  auto worker = WorkerThread::start("keymux-win32", [inputs = std::make_unique<ThreadInputs>(std::move(inputs))]() mutable {
+    // The thread's queue ends go when run() returns, which closes the event queue.
+    BackendThread(std::move(*inputs)).run();
+    inputs.reset();
+  });
+  if (!worker) {
+    ::CloseHandle(*duplicate);
+    return std::move(worker).error();
+  }
+
+  auto [result, why] = init_rx.recv(std::nullopt);
+  if (!result) return KmxError::backend("Windows backend exited during initialization");
+  if (!*result) return std::move(*result).error();  // the worker ends on its own; it is not joined
+
+  return BackendStart{std::move(command_tx),
+                      std::move(pipes.motion),
+                      std::move(pipes.receiver),
+                      "win32",
+                      std::move(wake->handle),
+                      CAPABILITIES,
+                      std::move(worker.value()),
+                      std::make_shared<DirectContext>()};
+}
+
+}  // namespace kmx::platform

@@ -1,0 +1,93 @@
+#!/bin/sh
+# Runs a Windows test program under Wine on a headless display.
+#
+#   wine-run.sh program.exe [args...]   run it (the emulator CTest prepends)
+#   wine-run.sh --setup                 create the prefix, start Xvfb and wineserver
+#   wine-run.sh --shutdown              stop the wineserver and the Xvfb started here
+#
+# State lives in $KMX_WINE_DIR (default: a "wine" folder beside the
+# program): the prefix, created once, and the display this script started.
+# Setup runs under a lock, so concurrent first runs share one prefix.
+set -eu
+
+if [ "${1:-}" = "--setup" ] || [ "${1:-}" = "--shutdown" ]; then
+  mode=$1
+  state=${KMX_WINE_DIR:-$(pwd)/wine}
+else
+  mode=run
+  [ $# -ge 1 ] || { echo "usage: $0 program.exe [args...]" >&2; exit 2; }
+  state=${KMX_WINE_DIR:-$(cd "$(dirname "$1")" && pwd)/wine}
+fi
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No Mono or Gecko installer dialogs while the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+xvfb_alive() {
+  [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
+}
+
+start_xvfb() {
+  n=90
+  while [ $n -lt 200 ]; do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      # Detached from our pipes and lock so that CTest does not wait for it.
+      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$state/xvfb.log" 2>&1 9>&- &
+      echo $! >"$state/xvfb.pid"
+      i=0
+      while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
+        sleep 0.1
+        i=$((i + 1))
+      done
+      if [ -e "/tmp/.X11-unix/X$n" ] && xvfb_alive; then
+        echo ":$n" >"$state/display"
+        return 0
+      fi
+    fi
+    n=$((n + 1))
+  done
+  echo "wine-run.sh: could not start Xvfb" >&2
+  return 1
+}
+
+setup() {
+  if [ -z "${DISPLAY:-}" ]; then
+    xvfb_alive || start_xvfb
+    DISPLAY=$(cat "$state/display")
+  fi
+  export DISPLAY
+  echo "$DISPLAY" >"$state/display"
+  # A persistent server and the prefix's own processes, none of which holds
+  # a test's output pipe.
+  mkdir -p "$WINEPREFIX"
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+  if [ ! -f "$WINEPREFIX/.kmx-ready" ]; then
+    wineboot -i </dev/null >"$state/wineboot.log" 2>&1 9>&-
+    touch "$WINEPREFIX/.kmx-ready"
+  fi
+  wine wineboot </dev/null >/dev/null 2>&1 9>&- || true
+}
+
+case $mode in
+  --shutdown)
+    wineserver -k 2>/dev/null || true
+    if xvfb_alive; then kill "$(cat "$state/xvfb.pid")" || true; fi
+    rm -f "$state/xvfb.pid" "$state/display"
+    exit 0
+    ;;
+esac
+
+(
+  flock 9
+  if [ -z "${DISPLAY:-}" ] && ! xvfb_alive; then rm -f "$state/display"; fi
+  if [ ! -f "$WINEPREFIX/.kmx-ready" ] || [ ! -f "$state/display" ] || [ "$mode" = "--setup" ]; then setup; fi
+) 9>"$state/lock"
+
+[ "$mode" = "--setup" ] && exit 0
+if [ -z "${DISPLAY:-}" ]; then DISPLAY=$(cat "$state/display"); fi
+export DISPLAY
+exec wine "$@"
