@@ -38,12 +38,13 @@ class Worker {
         wake_fd_(wake_fd),
         commands_(std::move(commands)),
         events_(events),
-        raw_(display, std::move(events), std::move(motion), std::move(ledger)),
+        raw_(display, std::move(events), std::move(motion), std::move(ledger),
+             [this](unsigned keycode) { key_released(keycode); }),
         locks_(x11::lock_masks(display)) {}
 
   ~Worker() {
-    // Teardown: stop listening, ungrab everything, close the connections.
-    (void)raw_.sync(0);
+    // Teardown: ungrab everything, then close the connection, which also
+    // ends every event selection.
     x11::X11Registrar registrar(display_, grabs_);
     hotkeys_.clear(registrar);
     XCloseDisplay(display_);
@@ -81,6 +82,14 @@ class Worker {
   }
 
   void handle_x_events() {
+    do {
+      handle_queued_x_events();
+      raw_.flush_motion();
+      // A reply read above may have queued events that poll would not see.
+    } while (XQLength(display_) > 0);
+  }
+
+  void handle_queued_x_events() {
     while (XPending(display_) > 0) {
       XEvent event;
       XNextEvent(display_, &event);
@@ -99,7 +108,13 @@ class Worker {
           break;
       }
     }
-    raw_.flush_motion();
+  }
+
+  // Raw releases end held hot keys whose grab is over: a grab ends with the
+  // release of the key that began it, so a second hot key held across it
+  // would otherwise never see its own release.
+  void key_released(unsigned keycode) {
+    if (auto e = grabs_.on_key(false, keycode, 0, locks_.all())) events_.send(*e);
   }
 
   void drain_commands() {

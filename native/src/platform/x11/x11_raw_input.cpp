@@ -22,24 +22,23 @@ int X11RawInput::xinput2_opcode(Display* display) {
 }
 
 X11RawInput::X11RawInput(Display* display, EventSender events, MotionChannel motion,
-                         std::shared_ptr<InjectionLedger> ledger)
+                         std::shared_ptr<InjectionLedger> ledger, std::function<void(unsigned)> key_released)
     : display_(display),
       events_(std::move(events)),
       motion_(std::move(motion)),
       ledger_(std::move(ledger)),
+      key_released_(std::move(key_released)),
       opcode_(xinput2_opcode(display)) {}
 
 Result<void> X11RawInput::sync(uint32_t mask) {
-  if (mask == mask_) return {};
+  if (selected_ && mask == mask_) return {};
   if (!available()) {
     if (mask == 0) return {};
     return KmxError::backend("raw input needs XInput 2.2, which X11 display " + display_label() + " lacks");
   }
   unsigned char raw_bits[XIMaskLen(XI_LASTEVENT)] = {};
-  if (mask & KMX_RAW_KEYS) {
-    set_bit(raw_bits, XI_RawKeyPress);
-    set_bit(raw_bits, XI_RawKeyRelease);
-  }
+  if (mask & KMX_RAW_KEYS) set_bit(raw_bits, XI_RawKeyPress);
+  if (key_released_ || (mask & KMX_RAW_KEYS)) set_bit(raw_bits, XI_RawKeyRelease);
   if (mask & (KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION)) {
     set_bit(raw_bits, XI_RawButtonPress);
     set_bit(raw_bits, XI_RawButtonRelease);
@@ -62,8 +61,9 @@ Result<void> X11RawInput::sync(uint32_t mask) {
     code = trap.sync();
   }
   if (code != 0) return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
-  if (mask_ == 0 && mask != 0) refresh_xtest_devices();
+  if (mask != 0 && (mask_ == 0 || !selected_)) refresh_xtest_devices();
   mask_ = mask;
+  selected_ = true;
   return {};
 }
 
@@ -119,8 +119,9 @@ bool X11RawInput::handle(XEvent& event) {
 }
 
 void X11RawInput::on_key(const XIRawEvent& raw, bool down) {
-  if (!(mask_ & KMX_RAW_KEYS)) return;
   const auto keycode = static_cast<uint32_t>(raw.detail);
+  if (!down && key_released_) key_released_(keycode);
+  if (!(mask_ & KMX_RAW_KEYS)) return;
   uint32_t flags = source_flags(raw.sourceid);
   if (flags && ledger_->match(keycode, down)) flags |= KMX_FLAG_SELF_INJECTED;
   if (down && (raw.flags & XIKeyRepeat)) flags |= KMX_FLAG_AUTOREPEAT;

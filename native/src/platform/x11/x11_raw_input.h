@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -15,7 +16,10 @@ namespace kmx::platform::x11 {
 
 class X11RawInput {
  public:
-  X11RawInput(Display* display, EventSender events, MotionChannel motion, std::shared_ptr<InjectionLedger> ledger);
+  // key_released sees every key release, whatever the mask, so that held
+  // hot keys learn of their release even after their grab ended.
+  X11RawInput(Display* display, EventSender events, MotionChannel motion, std::shared_ptr<InjectionLedger> ledger,
+              std::function<void(unsigned)> key_released = {});
 
   // The XInput major opcode when the server speaks XInput 2.2, else -1.
   static int xinput2_opcode(Display* display);
@@ -44,8 +48,10 @@ class X11RawInput {
   EventSender events_;
   MotionChannel motion_;
   std::shared_ptr<InjectionLedger> ledger_;
+  std::function<void(unsigned)> key_released_;
   int opcode_ = -1;
   uint32_t mask_ = 0;
+  bool selected_ = false;
   bool left_held_ = false;
   bool motion_pending_ = false;
   uint32_t motion_flags_ = 0;

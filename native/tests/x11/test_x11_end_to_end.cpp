@@ -1,0 +1,436 @@
+// The X11 backend end to end through the C interface, on the Xvfb server
+// the test harness started (DISPLAY). A second connection of the test's
+// own plays the other client: it injects with XTest and takes grabs.
+#include <gtest/gtest.h>
+#include <keymux/keymux.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t KEY_A = 0x04, KEY_J = 0x0D, KEY_K = 0x0E, LEFT_CONTROL = 0xE0, LEFT_SHIFT = 0xE1;
+
+std::string last_error(KmxHandle h) {
+  char buffer[512] = {};
+  kmx_last_error(h, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string last_init_error() {
+  char buffer[512] = {};
+  kmx_last_init_error(buffer, sizeof buffer);
+  return buffer;
+}
+
+int TRAPPED_ERROR = 0;
+int record_error(Display*, XErrorEvent* e) {
+  TRAPPED_ERROR = e->error_code;
+  return 0;
+}
+
+// The other client.
+class OtherClient {
+ public:
+  OtherClient() : d_(XOpenDisplay(nullptr)) {}
+  ~OtherClient() {
+    if (d_) XCloseDisplay(d_);
+  }
+  Display* display() const { return d_; }
+  unsigned code(KeySym sym) const { return XKeysymToKeycode(d_, sym); }
+
+  void key(KeySym sym, bool down) {
+    XTestFakeKeyEvent(d_, code(sym), down, CurrentTime);
+    XSync(d_, False);
+  }
+  void tap(KeySym sym) {
+    key(sym, true);
+    key(sym, false);
+  }
+  void button(unsigned number, bool down) {
+    XTestFakeButtonEvent(d_, number, down, CurrentTime);
+    XSync(d_, False);
+  }
+  void move_to(int x, int y) {
+    XTestFakeMotionEvent(d_, -1, x, y, CurrentTime);
+    XSync(d_, False);
+  }
+  // True when the grab was taken (no BadAccess).
+  bool grab(KeySym sym, unsigned modifiers) {
+    return trapped([&] {
+      XGrabKey(d_, code(sym), modifiers, DefaultRootWindow(d_), False, GrabModeAsync, GrabModeAsync);
+    });
+  }
+  void ungrab(KeySym sym, unsigned modifiers) {
+    XUngrabKey(d_, code(sym), modifiers, DefaultRootWindow(d_));
+    XSync(d_, False);
+  }
+
+ private:
+  template <class F>
+  bool trapped(F&& body) {
+    XSync(d_, False);
+    TRAPPED_ERROR = 0;
+    XErrorHandler previous = XSetErrorHandler(record_error);
+    body();
+    XSync(d_, False);
+    XSetErrorHandler(previous);
+    return TRAPPED_ERROR == 0;
+  }
+  Display* d_;
+};
+
+class X11EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(other.display(), nullptr) << "no X display; run under with_xvfb.sh";
+  }
+  void TearDown() override {
+    if (h) {
+      kmx_stop(h);
+      kmx_destroy(h);
+    }
+  }
+
+  void create(uint32_t mask) {
+    KmxCreateOptions options{KMX_ABI_VERSION, mask};
+    ASSERT_EQ(kmx_create(&options, &h), KMX_OK) << last_init_error();
+  }
+
+  // Every event that arrives until none has come for `quiet`.
+  std::vector<KmxEvent> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+    std::vector<KmxEvent> out;
+    KmxEvent e{};
+    while (kmx_poll_event(h, &e, static_cast<uint32_t>(quiet.count())) == KMX_OK) out.push_back(e);
+    return out;
+  }
+
+  static std::vector<KmxEvent> of_kind(const std::vector<KmxEvent>& events, uint32_t kind) {
+    std::vector<KmxEvent> out;
+    for (const KmxEvent& e : events)
+      if (e.kind == kind) out.push_back(e);
+    return out;
+  }
+
+  KmxStatus apply(std::vector<KmxShortcut> shortcuts) {
+    return kmx_apply_hotkeys(h, shortcuts.data(), shortcuts.size());
+  }
+
+  KmxStatus chord(std::vector<uint32_t> modifiers, uint32_t key) {
+    return kmx_send_chord(h, modifiers.data(), modifiers.size(), key);
+  }
+
+  OtherClient other;
+  KmxHandle h = nullptr;
+};
+
+TEST_F(X11EndToEnd, ReportsItsNameAndEveryCapabilityWithXTestAndXInput2) {
+  create(0);
+  char name[32] = {};
+  EXPECT_EQ(kmx_backend(h, name, sizeof name), 4u);
+  EXPECT_STREQ(name, "x11");
+  EXPECT_EQ(kmx_capabilities(h), 0xEFu);
+}
+
+TEST_F(X11EndToEnd, CreationWithoutAReachableDisplayFailsNamingIt) {
+  const std::string saved = std::getenv("DISPLAY");
+  setenv("DISPLAY", ":4093", 1);
+  KmxCreateOptions options{KMX_ABI_VERSION, 0};
+  EXPECT_EQ(kmx_create(&options, &h), KMX_ERR_BACKEND);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(last_init_error(), "backend error: cannot open X11 display \":4093\"");
+  setenv("DISPLAY", saved.c_str(), 1);
+  create(0);  // the failed attempt left the single-runtime slot free
+}
+
+TEST_F(X11EndToEnd, InjectedChordIsSeenAsSelfInjectedKeysInOrder) {
+  create(KMX_RAW_KEYS);
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_K), KMX_OK) << last_error(h);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 4u);
+  const unsigned ctrl = other.code(XK_Control_L), k = other.code(XK_k);
+  const unsigned codes[] = {ctrl, k, k, ctrl};
+  const uint8_t downs[] = {1, 1, 0, 0};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(keys[i].native_code, codes[i]) << i;
+    EXPECT_EQ(keys[i].down, downs[i]) << i;
+    EXPECT_EQ(keys[i].flags, KMX_FLAG_SYNTHETIC | KMX_FLAG_SELF_INJECTED) << i;
+    EXPECT_EQ(keys[i].modifier, codes[i] == ctrl ? KMX_MOD_CONTROL : KMX_MOD_NONE) << i;
+  }
+}
+
+TEST_F(X11EndToEnd, KeysInjectedByAnotherClientAreSyntheticButNotOurs) {
+  create(KMX_RAW_KEYS);
+  other.tap(XK_a);
+  other.tap(XK_Shift_R);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 4u);
+  for (const KmxEvent& e : keys) EXPECT_EQ(e.flags, KMX_FLAG_SYNTHETIC);
+  EXPECT_EQ(keys[0].native_code, other.code(XK_a));
+  EXPECT_EQ(keys[0].modifier, KMX_MOD_NONE);
+  EXPECT_EQ(keys[2].modifier, KMX_MOD_SHIFT);
+}
+
+TEST_F(X11EndToEnd, RawMaskChangesWhatIsReported) {
+  create(0);
+  ASSERT_EQ(chord({}, KEY_A), KMX_OK);
+  EXPECT_TRUE(drain().empty());
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_KEYS), KMX_OK) << last_error(h);
+  ASSERT_EQ(chord({}, KEY_A), KMX_OK);
+  EXPECT_EQ(of_kind(drain(), KMX_EVENT_KEY).size(), 2u);
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_BUTTONS), KMX_OK);
+  ASSERT_EQ(chord({}, KEY_A), KMX_OK);
+  EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(X11EndToEnd, HotkeyTypedAsAChordGivesPressThenReleaseWithItsId) {
+  create(0);
+  KmxShortcut s{42, "Ctrl+Shift+K", "test"};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  ASSERT_EQ(chord({LEFT_CONTROL, LEFT_SHIFT}, KEY_K), KMX_OK) << last_error(h);
+  const auto events = drain();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, KMX_EVENT_HOTKEY);
+  EXPECT_EQ(events[0].shortcut_id, 42u);
+  EXPECT_EQ(events[0].down, 1);
+  EXPECT_EQ(events[0].flags, 0u);
+  EXPECT_EQ(events[1].shortcut_id, 42u);
+  EXPECT_EQ(events[1].down, 0);
+}
+
+TEST_F(X11EndToEnd, HotkeyFiresWithCapsLockAndNumLockOn) {
+  create(0);
+  KmxShortcut s{3, "Alt+F7", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  other.tap(XK_Caps_Lock);
+  other.tap(XK_Num_Lock);
+  other.key(XK_Alt_L, true);
+  other.tap(XK_F7);
+  other.key(XK_Alt_L, false);
+  other.tap(XK_Caps_Lock);
+  other.tap(XK_Num_Lock);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 3u);
+  EXPECT_EQ(hot[0].down, 1);
+  EXPECT_EQ(hot[1].down, 0);
+}
+
+TEST_F(X11EndToEnd, HoldingAHotkeyGivesOnePressAndOneRelease) {
+  create(0);
+  KmxShortcut s{5, "Ctrl+J", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.key(XK_j, true);
+  // Long enough for the server's key repeat to start.
+  std::this_thread::sleep_for(std::chrono::milliseconds(900));
+  other.key(XK_j, false);
+  other.key(XK_Control_L, false);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].down, 1);
+  EXPECT_EQ(hot[1].down, 0);
+}
+
+TEST_F(X11EndToEnd, TwoHotkeysHeldAtOnceEachGetTheirRelease) {
+  create(0);
+  KmxShortcut j{1, "Ctrl+J", ""}, k{2, "Ctrl+K", ""};
+  ASSERT_EQ(apply({j, k}), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.key(XK_j, true);
+  other.key(XK_k, true);
+  other.key(XK_j, false);
+  other.key(XK_Control_L, false);
+  other.key(XK_k, false);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 4u);
+  EXPECT_EQ(hot[0].shortcut_id, 1u);
+  EXPECT_EQ(hot[0].down, 1);
+  EXPECT_EQ(hot[1].shortcut_id, 2u);
+  EXPECT_EQ(hot[1].down, 1);
+  EXPECT_EQ(hot[2].shortcut_id, 1u);
+  EXPECT_EQ(hot[2].down, 0);
+  EXPECT_EQ(hot[3].shortcut_id, 2u);
+  EXPECT_EQ(hot[3].down, 0);
+}
+
+TEST_F(X11EndToEnd, GrabHeldByAnotherClientIsRefusedAndTheApplyRollsBack) {
+  create(0);
+  ASSERT_TRUE(other.grab(XK_g, ControlMask | Mod1Mask));
+  KmxShortcut before{9, "Alt+F6", ""};
+  ASSERT_EQ(apply({before}), KMX_OK) << last_error(h);
+
+  KmxShortcut fresh{1, "Ctrl+F5", ""}, taken{2, "Ctrl+Alt+G", ""};
+  EXPECT_EQ(apply({fresh, taken}), KMX_ERR_BACKEND);
+  // The hot-key set wraps the registrar's error, so its prefix shows twice.
+  EXPECT_EQ(last_error(h), "backend error: backend error: hotkey already registered");
+
+  // Ctrl+F5 was released again; Alt+F6 is still ours.
+  EXPECT_TRUE(other.grab(XK_F5, ControlMask));
+  other.ungrab(XK_F5, ControlMask);
+  EXPECT_FALSE(other.grab(XK_F6, Mod1Mask));
+  other.ungrab(XK_g, ControlMask | Mod1Mask);
+  ASSERT_EQ(chord({0xE2}, 0x3F), KMX_OK) << last_error(h);  // Alt+F6
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 9u);
+}
+
+TEST_F(X11EndToEnd, AcceleratorsNamingOneGrabAreOneHotkey) {
+  create(0);
+  KmxShortcut a{1, "Ctrl+K", ""}, b{2, "control + k", ""};
+  EXPECT_EQ(apply({a, b}), KMX_ERR_INVALID_ARGUMENT);
+  EXPECT_EQ(last_error(h), "invalid argument: duplicate accelerator control + k");
+  KmxShortcut c{2, "CmdOrCtrl+KeyK", ""};
+  EXPECT_EQ(apply({a, c}), KMX_ERR_INVALID_ARGUMENT);
+}
+
+TEST_F(X11EndToEnd, UnknownKeyNameIsReportedThroughTheApply) {
+  create(0);
+  KmxShortcut s{1, "Ctrl+Nope", ""};
+  EXPECT_EQ(apply({s}), KMX_ERR_BACKEND);
+  EXPECT_EQ(last_error(h), "backend error: invalid argument: Ctrl+Nope: unrecognised key \"Nope\"");
+}
+
+TEST_F(X11EndToEnd, MovingAnAcceleratorToANewIdReportsTheNewId) {
+  create(0);
+  KmxShortcut first{1, "Ctrl+K", ""}, moved{2, "Ctrl+K", ""};
+  ASSERT_EQ(apply({first}), KMX_OK);
+  ASSERT_EQ(apply({moved}), KMX_OK) << last_error(h);
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_K), KMX_OK);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 2u);
+}
+
+TEST_F(X11EndToEnd, DragMotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
+  create(KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION);
+  other.move_to(100, 100);
+  other.move_to(110, 120);
+  EXPECT_TRUE(drain().empty());
+
+  other.button(1, true);
+  other.move_to(200, 150);
+  other.move_to(240, 180);
+  auto events = drain();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(events[0].button, KMX_BUTTON_LEFT);
+  EXPECT_EQ(events[0].down, 1);
+  EXPECT_EQ(events[0].x, 110.0);
+  EXPECT_EQ(events[0].y, 120.0);
+  const KmxEvent& last = events.back();
+  EXPECT_EQ(last.kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(last.x, 240.0);
+  EXPECT_EQ(last.y, 180.0);
+
+  other.button(1, false);
+  other.move_to(300, 300);
+  events = drain();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(events[0].down, 0);
+}
+
+TEST_F(X11EndToEnd, RightAndMiddleDragsGiveNoMotion) {
+  create(KMX_RAW_DRAG_MOTION);
+  other.button(3, true);
+  other.move_to(50, 60);
+  other.button(3, false);
+  other.button(2, true);
+  other.move_to(70, 80);
+  other.button(2, false);
+  EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(X11EndToEnd, ButtonsAreNumberedPortablyAndTheWheelIsIgnored) {
+  create(KMX_RAW_BUTTONS);
+  for (unsigned b : {3u, 2u, 4u, 5u, 8u}) {
+    other.button(b, true);
+    other.button(b, false);
+  }
+  const auto buttons = of_kind(drain(), KMX_EVENT_BUTTON);
+  ASSERT_EQ(buttons.size(), 6u);
+  EXPECT_EQ(buttons[0].button, KMX_BUTTON_RIGHT);
+  EXPECT_EQ(buttons[2].button, KMX_BUTTON_MIDDLE);
+  EXPECT_EQ(buttons[4].button, KMX_BUTTON_OTHER);
+  for (const KmxEvent& e : buttons) EXPECT_EQ(e.flags, KMX_FLAG_SYNTHETIC);
+}
+
+TEST_F(X11EndToEnd, KeyStateFollowsInjection) {
+  create(0);
+  EXPECT_EQ(kmx_is_key_down(h, KEY_A), 0);
+  other.key(XK_a, true);
+  other.key(XK_Shift_L, true);
+  EXPECT_EQ(kmx_is_key_down(h, KEY_A), 1);
+  const uint32_t usages[] = {KEY_A, KEY_J, LEFT_SHIFT, 0xE5};
+  uint8_t results[4] = {9, 9, 9, 9};
+  ASSERT_EQ(kmx_is_key_down_many(h, usages, 4, results), KMX_OK) << last_error(h);
+  EXPECT_EQ(results[0], 1);
+  EXPECT_EQ(results[1], 0);
+  EXPECT_EQ(results[2], 1);
+  EXPECT_EQ(results[3], 0);
+  other.key(XK_Shift_L, false);
+  other.key(XK_a, false);
+  EXPECT_EQ(kmx_is_key_down(h, KEY_A), 0);
+}
+
+TEST_F(X11EndToEnd, ChordIsRefusedWhileItsMainKeyIsHeld) {
+  create(KMX_RAW_KEYS);
+  other.key(XK_k, true);
+  drain();
+  EXPECT_EQ(chord({LEFT_CONTROL}, KEY_K), KMX_ERR_BACKEND);
+  EXPECT_EQ(last_error(h),
+            "backend error: main chord key 0xe is physically held; declining to inject rather than risk releasing "
+            "a key the user still owns");
+  other.key(XK_k, false);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 1u) << "nothing was injected";
+  EXPECT_EQ(keys[0].flags, KMX_FLAG_SYNTHETIC);
+}
+
+TEST_F(X11EndToEnd, HeldModifierIsNeitherPressedNorReleasedByAChord) {
+  create(KMX_RAW_KEYS);
+  other.key(XK_Control_L, true);
+  drain();
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_J), KMX_OK);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].native_code, other.code(XK_j));
+  EXPECT_EQ(kmx_is_key_down(h, LEFT_CONTROL), 1);
+  other.key(XK_Control_L, false);
+}
+
+TEST_F(X11EndToEnd, StopAndDestroyLeaveNoGrabBehind) {
+  create(KMX_RAW_KEYS | KMX_RAW_BUTTONS);
+  KmxShortcut a{1, "Ctrl+Shift+L", ""}, b{2, "Super+F9", ""};
+  ASSERT_EQ(apply({a, b}), KMX_OK) << last_error(h);
+  EXPECT_FALSE(other.grab(XK_l, ControlMask | ShiftMask));
+  ASSERT_EQ(kmx_stop(h), KMX_OK);
+  EXPECT_EQ(apply({a}), KMX_ERR_CLOSED);
+  EXPECT_TRUE(other.grab(XK_l, ControlMask | ShiftMask));
+  EXPECT_TRUE(other.grab(XK_l, ControlMask | ShiftMask | LockMask));
+  EXPECT_TRUE(other.grab(XK_F9, Mod4Mask | Mod2Mask));
+  kmx_destroy(h);
+  h = nullptr;
+  other.ungrab(XK_l, AnyModifier);
+  other.ungrab(XK_F9, AnyModifier);
+}
+
+TEST_F(X11EndToEnd, ApplyingTheEmptyListReleasesEveryGrab) {
+  create(0);
+  KmxShortcut a{1, "Ctrl+Shift+L", ""};
+  ASSERT_EQ(apply({a}), KMX_OK);
+  ASSERT_EQ(kmx_apply_hotkeys(h, nullptr, 0), KMX_OK);
+  EXPECT_TRUE(other.grab(XK_l, ControlMask | ShiftMask));
+  other.ungrab(XK_l, ControlMask | ShiftMask);
+}
+
+}  // namespace
