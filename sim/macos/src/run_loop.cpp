@@ -179,9 +179,8 @@ void destroy_loop_locked(__CFRunLoop *rl) {
 
 bool tap_deliverable_locked(const Tap &t) {
   if (!t.port || !t.port->valid || !t.port->source || !t.port->source->valid) return false;
-  for (__CFRunLoop *rl : t.port->source->loops)
-    if (rl->running > 0) return true;
-  return false;
+  // A loop that holds the source but is not running yet will deliver once it runs.
+  return !t.port->source->loops.empty();
 }
 
 }  // namespace kmxsim

@@ -153,7 +153,7 @@ KMXSIM_API void kmxsim_get_counts(kmxsim_counts *out);
 
 /* ---- Barrier ----
  * Waits until the application event thread has dispatched every queued Carbon event and every tap whose source
- * sits in a running run loop has delivered its queued events (callbacks returned). Returns false on time-out. */
+ * sits in a run loop has delivered its queued events (callbacks returned). Returns false on time-out. */
 KMXSIM_API bool kmxsim_flush(uint32_t timeout_ms);
 
 #ifdef __cplusplus
