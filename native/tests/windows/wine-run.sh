@@ -22,10 +22,11 @@ mkdir -p "$state"
 state=$(cd "$state" && pwd)
 
 export WINEPREFIX="$state/prefix"
-export WINEDEBUG=-all
+export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
-# No Mono or Gecko installer dialogs while the prefix is made.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer dialogs while the prefix is made, and no
+# debugger waiting on a crashed test.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 xvfb_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null

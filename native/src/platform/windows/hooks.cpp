@@ -1,7 +1,5 @@
 #include "platform/windows/hooks.h"
 
-#include <optional>
-
 #include "model/event.h"
 #include "platform/windows/stats.h"
 #include "platform/windows/win32_seam.h"
@@ -19,8 +17,14 @@ struct HookContext {
 };
 
 // Hook procedures run on the installing thread, inside its message wait,
-// so the context needs no lock.
-thread_local std::optional<HookContext> CONTEXT;
+// so the context needs no lock. A plain pointer: thread_local objects with
+// destructors crash at thread exit in a mingw-built DLL.
+thread_local HookContext* CONTEXT = nullptr;
+
+void set_context(HookContext* next) noexcept {
+  delete CONTEXT;
+  CONTEXT = next;
+}
 
 constexpr uint32_t LLKHF_INJECTED_BIT = 0x10;
 constexpr uint32_t LLMHF_INJECTED_BIT = 0x1;
@@ -139,11 +143,11 @@ Status sync_hooks(HookSlots& slots, uint32_t mask, const EventSender& events, co
     return s;
 
   if (mask == 0) {
-    CONTEXT.reset();
+    set_context(nullptr);
   } else {
     // A drag in progress stays a drag across mask changes that keep the mouse.
-    const bool left_held = mouse_bits && CONTEXT && CONTEXT->left_held;
-    CONTEXT.emplace(HookContext{events, motion, mask, left_held});
+    const bool left_held = mouse_bits && CONTEXT != nullptr && CONTEXT->left_held;
+    set_context(new HookContext{events, motion, mask, left_held});
   }
   return {};
 }
@@ -152,7 +156,7 @@ void remove_hooks(HookSlots& slots) noexcept {
   if (slots.keyboard != nullptr) ::UnhookWindowsHookEx(slots.keyboard);
   if (slots.mouse != nullptr) ::UnhookWindowsHookEx(slots.mouse);
   slots = HookSlots{};
-  CONTEXT.reset();
+  set_context(nullptr);
 }
 
 }  // namespace kmx::platform::windows
