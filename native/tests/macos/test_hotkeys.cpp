@@ -1,5 +1,8 @@
 // Hot keys end to end: the shortcut list through the hot-key set and the
 // Carbon registrar, presses back as HotkeyTrigger events.
+#include <cctype>
+#include <optional>
+
 #include "e2e_support.h"
 
 namespace kmx::testing {
@@ -96,9 +99,36 @@ TEST_F(Hotkeys, SameListTwiceMakesNoCarbonCall) {
   EXPECT_EQ(kmxsim_call_count(KMXSIM_FN_UnregisterEventHotKey), 0u);
 }
 
+// A combination nobody in this process holds yet: the orphan test leaves
+// one behind for good, so repeated runs need a fresh one each time.
+struct Combo {
+  std::string text;
+  std::string canonical;
+  uint32_t keycode;
+  uint32_t modifiers;
+};
+
+std::optional<Combo> unused_combo() {
+  const std::pair<const char*, uint32_t> keys[] = {{"F13", 0x69}, {"F15", 0x71}, {"F16", 0x6A}, {"F17", 0x40},
+                                                   {"F18", 0x4F}, {"F19", 0x50}, {"F20", 0x5A}};
+  const std::pair<const char*, uint32_t> mods[] = {
+      {"Ctrl+Alt+", CONTROL | OPTION}, {"Ctrl+Alt+Shift+", CONTROL | OPTION | SHIFT}, {"Cmd+Ctrl+Alt+", CMD | CONTROL | OPTION}};
+  for (auto [mod, mask] : mods)
+    for (auto [key, code] : keys)
+      if (!kmxsim_hotkey_registered(code, mask)) {
+        std::string text = std::string(mod) + key;
+        std::string canonical;
+        for (char c : text) canonical += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return Combo{text, canonical, code, mask};
+      }
+  return std::nullopt;
+}
+
 TEST_F(Hotkeys, ObsoleteReleaseFailureEndsOrphanedAndIsReported) {
   KmxHandle h = create();
-  ASSERT_EQ(apply(h, {{1, "Ctrl+Alt+F13", ""}, {2, "Ctrl+Alt+F14", ""}}), KMX_OK);
+  const std::optional<Combo> obsolete = unused_combo();
+  if (!obsolete) GTEST_SKIP() << "every candidate combination was orphaned by earlier runs";
+  ASSERT_EQ(apply(h, {{1, obsolete->text.c_str(), ""}, {2, "Ctrl+Alt+F14", ""}}), KMX_OK) << last_error(h);
   kmxsim_fail_nth_call(KMXSIM_FN_UnregisterEventHotKey, 1, -9876);
 
   ::testing::internal::CaptureStderr();
@@ -107,14 +137,15 @@ TEST_F(Hotkeys, ObsoleteReleaseFailureEndsOrphanedAndIsReported) {
   ASSERT_EQ(status, KMX_OK) << last_error(h);
   leaked_hotkeys_ = 1;  // Carbon kept it; nothing can address it any more
 
-  EXPECT_EQ(leftovers(h), "ctrl+alt+f13");
-  EXPECT_EQ(err,
-            "[keymux] obsolete hotkey ctrl+alt+f13 could not be unregistered (backend error: UnregisterEventHotKey "
-            "failed: OSStatus -9876) and its handle is gone; it may remain active\n"
-            "[keymux] macOS hotkeys applied; these obsolete registrations could not be released and can no longer "
-            "be targeted: ctrl+alt+f13\n");
+  EXPECT_EQ(leftovers(h), obsolete->canonical);
+  EXPECT_EQ(err, "[keymux] obsolete hotkey " + obsolete->canonical +
+                     " could not be unregistered (backend error: UnregisterEventHotKey failed: OSStatus -9876) and its "
+                     "handle is gone; it may remain active\n"
+                     "[keymux] macOS hotkeys applied; these obsolete registrations could not be released and can no "
+                     "longer be targeted: " +
+                     obsolete->canonical + "\n");
   // Its callback is gone with the handle: a press reaches the host no more.
-  press_and_release(0x69, CONTROL | OPTION);
+  press_and_release(obsolete->keycode, obsolete->modifiers);
   EXPECT_TRUE(drain().empty());
 
   // The next successful apply clears the leftovers.
