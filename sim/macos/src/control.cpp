@@ -2,6 +2,7 @@
 #include "sim_state.h"
 
 #include <dirent.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,6 +41,18 @@ bool idle_locked() {
   for (const Tap *t : s.taps) {
     if (t->in_callback) return false;
     if (!t->pending.empty() && tap_deliverable_locked(*t)) return false;
+  }
+  // Descriptor sources of running loops: a callout in progress, or readable data the loop is about to hand over.
+  for (const __CFRunLoop *rl : s.loops) {
+    if (rl->in_callout > 0) return false;
+    if (rl->running == 0) continue;
+    for (const __CFRunLoopSource *src : rl->sources) {
+      if (!src->valid || !src->owner || src->owner->kind != Kind::FileDescriptor) continue;
+      const auto *f = static_cast<const __CFFileDescriptor *>(src->owner);
+      if (!f->valid || !(f->enabled & kCFFileDescriptorReadCallBack) || f->fd < 0) continue;
+      pollfd p{f->fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) return false;
+    }
   }
   return true;
 }
@@ -290,8 +303,16 @@ void kmxsim_get_counts(kmxsim_counts *out) {
 }
 
 bool kmxsim_flush(uint32_t timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   Lock lock;
-  return sim().cv.wait_for(lock.raw(), std::chrono::milliseconds(timeout_ms), [] { return idle_locked(); });
+  // Data can arrive on a watched descriptor without any notification here, so look again every few milliseconds.
+  while (!idle_locked()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    sim().cv.wait_for(lock.raw(), std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                                                 std::chrono::milliseconds(5)));
+  }
+  return true;
 }
 
 }  // extern "C"

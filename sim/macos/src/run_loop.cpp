@@ -141,9 +141,12 @@ void run(Lock &lock, __CFRunLoop *rl) {
       f->enabled &= ~fire;
       CFFileDescriptorCallBack callout = f->callout;
       void *info = f->context.info;
+      ++rl->in_callout;
       lock.raw().unlock();
       if (callout) callout(f, fire, info);
       lock.raw().lock();
+      --rl->in_callout;
+      sim().cv.notify_all();
       stopped = rl->stop_requested;
     }
     for (const Polled &p : polled) release_locked(p.f);

@@ -59,6 +59,7 @@ struct __CFRunLoop : kmxsim::Object {
   int wake_write = -1;
   bool stop_requested = false;
   int running = 0;
+  int in_callout = 0;
 };
 
 struct __CFRunLoopSource : kmxsim::Object {

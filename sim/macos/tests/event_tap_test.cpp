@@ -1,7 +1,10 @@
 // Event taps: delivery thread, what each kind of input looks like, masks, disabling, permissions.
 #include "sim_test_support.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <mutex>
 #include <vector>
@@ -265,6 +268,61 @@ TEST_F(EventTapTest, InvalidatedTapDropsItsQueueAndLeavesTheRunLoop) {
   EXPECT_TRUE(r.take().empty());
   CFRelease(source);
   CFRelease(port);
+}
+
+// A tap callback that wakes its worker through a descriptor source, as the backend asks for a re-enable.
+struct Waker {
+  int pair[2] = {-1, -1};
+  std::atomic<int> bytes_read{0};
+};
+
+CGEventRef write_wake(CGEventTapProxy, CGEventType, CGEventRef event, void *info) {
+  EXPECT_EQ(::write(static_cast<Waker *>(info)->pair[1], "w", 1), 1);
+  return event;
+}
+
+void read_wake(CFFileDescriptorRef f, CFOptionFlags, void *info) {
+  auto *w = static_cast<Waker *>(info);
+  char buf[64];
+  const ssize_t n = ::read(w->pair[0], buf, sizeof buf);
+  if (n > 0) w->bytes_read += static_cast<int>(n);
+  CFFileDescriptorEnableCallBacks(f, kCFFileDescriptorReadCallBack);
+}
+
+TEST_F(EventTapTest, FlushWaitsForTheWakeThatATapCallbackWrote) {
+  Waker waker;
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, waker.pair), 0);
+  CFMachPortRef port = nullptr;
+  CFRunLoopSourceRef tap_source = nullptr;
+  CFFileDescriptorRef descriptor = nullptr;
+  CFRunLoopSourceRef wake_source = nullptr;
+  {
+    LoopThread loop(
+        [&] {
+          port = CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, KEY_MASK,
+                                  write_wake, &waker);
+          tap_source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+          CFRunLoopAddSource(CFRunLoopGetCurrent(), tap_source, kCFRunLoopCommonModes);
+          CFFileDescriptorContext context{0, &waker, nullptr, nullptr, nullptr};
+          descriptor = CFFileDescriptorCreate(kCFAllocatorDefault, waker.pair[0], true, read_wake, &context);
+          wake_source = CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, descriptor, 0);
+          CFRunLoopAddSource(CFRunLoopGetCurrent(), wake_source, kCFRunLoopCommonModes);
+          CFFileDescriptorEnableCallBacks(descriptor, kCFFileDescriptorReadCallBack);
+        },
+        [&] {
+          CFMachPortInvalidate(port);
+          CFFileDescriptorInvalidate(descriptor);
+          for (CFTypeRef o : {CFTypeRef(port), CFTypeRef(tap_source), CFTypeRef(descriptor), CFTypeRef(wake_source)})
+            CFRelease(o);
+        });
+    kmxsim_key_type(0x04);
+    flush();
+    EXPECT_EQ(waker.bytes_read, 2);
+    kmxsim_key_press(0x05);
+    flush();
+    EXPECT_EQ(waker.bytes_read, 3);
+  }
+  ::close(waker.pair[1]);
 }
 
 }  // namespace

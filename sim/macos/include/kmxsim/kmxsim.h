@@ -152,8 +152,11 @@ typedef struct kmxsim_counts {
 KMXSIM_API void kmxsim_get_counts(kmxsim_counts *out);
 
 /* ---- Barrier ----
- * Waits until the application event thread has dispatched every queued Carbon event and every tap whose source
- * sits in a run loop has delivered its queued events (callbacks returned). Returns false on time-out. */
+ * Waits until the application event thread has dispatched every queued Carbon event, every tap whose source
+ * sits in a run loop has delivered its queued events (callbacks returned), and no running run loop has a
+ * descriptor source that is enabled and readable or in its callout (so a wake written by a tap callback has been
+ * handled too). A readable descriptor whose callback was not enabled again does not hold the barrier: that is
+ * the stall a Mac would show. Returns false on time-out. Do not call it from a callback. */
 KMXSIM_API bool kmxsim_flush(uint32_t timeout_ms);
 
 #ifdef __cplusplus
