@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test suite:
+#   core, X11 and helper programs under ASan+UBSan and under TSan,
+#   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
+#   the Windows DLL under Wine, the fuzzers, and the queue benchmark.
+# Usage: scripts/test-all.sh [suite...]   (default: all)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+jobs=${KMX_JOBS:-2}
+fuzz_seconds=${KMX_FUZZ_SECONDS:-30}
+
+bash scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+failures=()
+
+run_suite() {
+  local name=$1; shift
+  echo
+  echo "==== suite $name ===="
+  local start=$SECONDS
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "==== suite $name passed ($((SECONDS - start)) s) ===="
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "==== suite $name FAILED ($((SECONDS - start)) s) ===="
+  fi
+}
+
+preset_suite() {
+  local preset=$1
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j "$jobs" &&
+    ctest --preset "$preset" -j "$jobs"
+}
+
+bench_suite() {
+  cmake --preset release >/dev/null &&
+    cmake --build --preset release -j "$jobs" --target kmx_queue_bench &&
+    build/release/bench/kmx_queue_bench
+}
+
+all=(dev tsan macos-sim macos-sim-tsan windows fuzz bench)
+selected=("$@")
+[ ${#selected[@]} -gt 0 ] || selected=("${all[@]}")
+
+for suite in "${selected[@]}"; do
+  case "$suite" in
+    dev|tsan|macos-sim|macos-sim-tsan) run_suite "$suite" preset_suite "$suite" ;;
+    windows) run_suite windows bash native/tests/windows/run-suite.sh "$top/build/windows" ;;
+    fuzz) run_suite fuzz bash fuzz/run.sh "$fuzz_seconds" ;;
+    bench) run_suite bench bench_suite ;;
+    *) echo "unknown suite $suite"; failed=$((failed + 1)); failures+=("$suite") ;;
+  esac
+done
+
+echo
+[ ${#failures[@]} -eq 0 ] || echo "failed suites: ${failures[*]}"
+echo "suites: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
