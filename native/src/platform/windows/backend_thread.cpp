@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -38,7 +39,9 @@ struct ThreadInputs {
   MotionChannel motion;
   queue::Sender<HotkeyEdge> edge_sender;
   queue::Receiver<HotkeyEdge> edges;
-  queue::Sender<Status> init;
+  // Empty when the thread started; otherwise the text of its Backend error
+  // (every start failure is one).
+  queue::Sender<std::string> init;
   HANDLE wake = nullptr;            // waited on, owned by the runtime
   HANDLE wake_duplicate = nullptr;  // owned by the thread, then the router
   uint32_t raw_mask = 0;
@@ -63,7 +66,7 @@ class BackendThread {
     }
     windows::HotkeyRouter::fill(std::move(in_.edge_sender), std::exchange(in_.wake_duplicate, nullptr));
     registrar_.emplace(*manager_);
-    in_.init.send(Status{});
+    in_.init.send(std::string());
     in_.init.reset();
 
     loop();
@@ -72,7 +75,7 @@ class BackendThread {
 
  private:
   void fail_start(KmxError error) {
-    in_.init.send(std::move(error));
+    in_.init.send(error.message());
     windows::remove_hooks(hooks_);
     manager_.reset();
     if (in_.wake_duplicate != nullptr) ::CloseHandle(in_.wake_duplicate);
@@ -151,7 +154,7 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   auto [command_tx, command_rx] = queue::channel<Command>();
   EventPipes pipes = make_event_pipes();
   auto [edge_tx, edge_rx] = queue::channel<HotkeyEdge>();
-  auto [init_tx, init_rx] = queue::channel<Status>();
+  auto [init_tx, init_rx] = queue::channel<std::string>();
 
   auto wake = WakeHandle::create();
   if (!wake) return std::move(wake).error();
@@ -174,7 +177,7 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
 
   auto [result, why] = init_rx.recv(std::nullopt);
   if (!result) return KmxError::backend("Windows backend exited during initialization");
-  if (!*result) return std::move(*result).error();  // the worker ends on its own; it is not joined
+  if (!result->empty()) return KmxError::backend(*result);  // the worker ends on its own; it is not joined
 
   return BackendStart{std::move(command_tx),
                       std::move(pipes.motion),
