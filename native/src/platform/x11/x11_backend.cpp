@@ -1,6 +1,6 @@
 // The X11 backend: spawn and the "keymux-x11" worker, which owns its own
-// display connection, the raw-input selection and the hot-key grabs, and
-// sleeps in poll on that connection and the wake descriptor.
+// display connections, the raw-input selection and the hot-key grabs, and
+// sleeps in poll on those connections and the wake descriptor.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -30,31 +30,36 @@ std::string joined(const std::vector<std::string>& texts) {
   return out;
 }
 
+// The worker holds two connections. X withholds raw events from the client
+// whose grab is active, so the grabs live on one connection and the raw
+// selection on the other; raw input then sees keys typed during a hot key.
 class Worker {
  public:
-  Worker(Display* display, int wake_fd, queue::Receiver<Command> commands, EventSender events,
-         MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger)
-      : display_(display),
+  Worker(Display* grab_display, Display* raw_display, int wake_fd, queue::Receiver<Command> commands,
+         EventSender events, MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger)
+      : grab_display_(grab_display),
+        raw_display_(raw_display),
         wake_fd_(wake_fd),
         commands_(std::move(commands)),
         events_(events),
-        raw_(display, std::move(events), std::move(motion), std::move(ledger),
+        raw_(raw_display, std::move(events), std::move(motion), std::move(ledger),
              [this](unsigned keycode) { key_released(keycode); }),
-        locks_(x11::lock_masks(display)) {}
+        locks_(x11::lock_masks(grab_display)) {}
 
   ~Worker() {
-    // Teardown: ungrab everything, then close the connection, which also
+    // Teardown: ungrab everything, then close the connections, which also
     // ends every event selection.
-    x11::X11Registrar registrar(display_, grabs_);
+    x11::X11Registrar registrar(grab_display_, grabs_);
     hotkeys_.clear(registrar);
-    XCloseDisplay(display_);
+    XCloseDisplay(grab_display_);
+    XCloseDisplay(raw_display_);
     ::close(wake_fd_);
   }
 
   Result<void> start(uint32_t raw_mask) {
     int supported = 0;
     // Holding a hot key then gives one press and one release.
-    XkbSetDetectableAutoRepeat(display_, True, &supported);
+    XkbSetDetectableAutoRepeat(grab_display_, True, &supported);
     return raw_.sync(raw_mask);
   }
 
@@ -62,12 +67,14 @@ class Worker {
     while (running_) {
       handle_x_events();
       if (!running_) break;
-      pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
+      pollfd fds[3] = {{ConnectionNumber(grab_display_), POLLIN, 0},
+                       {ConnectionNumber(raw_display_), POLLIN, 0},
+                       {wake_fd_, POLLIN, 0}};
+      if (::poll(fds, 3, -1) < 0) {
         if (errno == EINTR) continue;
         break;
       }
-      if (fds[1].revents & POLLIN) {
+      if (fds[2].revents & POLLIN) {
         drain_wake();
         drain_commands();
       }
@@ -83,17 +90,25 @@ class Worker {
 
   void handle_x_events() {
     do {
-      handle_queued_x_events();
+      handle_raw_events();
+      handle_grab_events();
       raw_.flush_motion();
       // A reply read above may have queued events that poll would not see.
-    } while (XQLength(display_) > 0);
+    } while (XQLength(raw_display_) > 0 || XQLength(grab_display_) > 0);
   }
 
-  void handle_queued_x_events() {
-    while (XPending(display_) > 0) {
+  void handle_raw_events() {
+    while (XPending(raw_display_) > 0) {
       XEvent event;
-      XNextEvent(display_, &event);
-      if (raw_.handle(event)) continue;
+      XNextEvent(raw_display_, &event);
+      if (!raw_.handle(event) && event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+    }
+  }
+
+  void handle_grab_events() {
+    while (XPending(grab_display_) > 0) {
+      XEvent event;
+      XNextEvent(grab_display_, &event);
       switch (event.type) {
         case KeyPress:
         case KeyRelease:
@@ -102,7 +117,7 @@ class Worker {
           break;
         case MappingNotify:
           XRefreshKeyboardMapping(&event.xmapping);
-          locks_ = x11::lock_masks(display_);
+          locks_ = x11::lock_masks(grab_display_);
           break;
         default:
           break;
@@ -114,6 +129,12 @@ class Worker {
   // release of the key that began it, so a second hot key held across it
   // would otherwise never see its own release.
   void key_released(unsigned keycode) {
+    if (!grabs_.empty()) {
+      // Hot-key presses that came before this release in server order may
+      // still wait on the grab connection; one round trip brings them in.
+      XSync(grab_display_, False);
+      handle_grab_events();
+    }
     if (auto e = grabs_.on_key(false, keycode, 0, locks_.all())) events_.send(*e);
   }
 
@@ -131,7 +152,7 @@ class Worker {
   void handle(SetRawMask& command) { command.reply.send(raw_.sync(command.mask)); }
 
   void handle(ApplyHotkeys& command) {
-    x11::X11Registrar registrar(display_, grabs_);
+    x11::X11Registrar registrar(grab_display_, grabs_);
     auto result = hotkeys_.apply(registrar, std::move(command.shortcuts));
     if (result && result->kind == hotkeys::ApplyOutcome::Kind::AppliedWithLeftovers) {
       const hotkeys::ApplyLeftovers& left = result->leftovers;
@@ -149,7 +170,8 @@ class Worker {
     command.reply.send(std::move(result));
   }
 
-  Display* display_;
+  Display* grab_display_;
+  Display* raw_display_;
   int wake_fd_;
   queue::Receiver<Command> commands_;
   EventSender events_;
@@ -165,14 +187,21 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
                  queue::Sender<InitResult> init) {
   const int flags = ::fcntl(wake_fd, F_GETFL);
   if (flags >= 0) ::fcntl(wake_fd, F_SETFL, flags | O_NONBLOCK);
-  auto display = x11::open_display();
-  if (!display) {
+  auto grab_display = x11::open_display();
+  if (!grab_display) {
     ::close(wake_fd);
-    init.send(std::move(display).error());
+    init.send(std::move(grab_display).error());
     return;
   }
-  Worker worker(display.value(), wake_fd, std::move(commands), std::move(events), std::move(motion),
-                std::move(ledger));
+  auto raw_display = x11::open_display();
+  if (!raw_display) {
+    XCloseDisplay(grab_display.value());
+    ::close(wake_fd);
+    init.send(std::move(raw_display).error());
+    return;
+  }
+  Worker worker(grab_display.value(), raw_display.value(), wake_fd, std::move(commands), std::move(events),
+                std::move(motion), std::move(ledger));
   if (auto started = worker.start(raw_mask); !started) {
     init.send(std::move(started));
     return;

@@ -25,6 +25,8 @@ struct X11Grab {
 class GrabTable {
  public:
   bool contains(unsigned keycode, unsigned modifiers) const;
+  bool empty() const { return grabs_.empty(); }
+  bool is_held(unsigned keycode) const { return held_.count(keycode) != 0; }
   void add(const X11Grab& grab, uint64_t id);
   void remove(const X11Grab& grab);
 
