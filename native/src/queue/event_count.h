@@ -19,13 +19,15 @@ class EventCount {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // Both sides touch waiters_ with a read-modify-write: RMWs of one atomic
+  // are totally ordered, so either the producer sees this waiter or the
+  // waiter sees everything the producer published before its notify().
   uint64_t prepare_wait() noexcept {
-    waiters_.fetch_add(1, std::memory_order_seq_cst);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    return epoch_.load(std::memory_order_seq_cst);
+    waiters_.fetch_add(1, std::memory_order_acq_rel);
+    return epoch_.load(std::memory_order_acquire);
   }
 
-  void cancel_wait() noexcept { waiters_.fetch_sub(1, std::memory_order_seq_cst); }
+  void cancel_wait() noexcept { waiters_.fetch_sub(1, std::memory_order_acq_rel); }
 
   // Sleeps until notify() moved the epoch past key, or the deadline passed
   // (no deadline: forever). Returns false on time-out. Ends the wait either way.
@@ -43,13 +45,12 @@ class EventCount {
         }
       }
     }
-    waiters_.fetch_sub(1, std::memory_order_seq_cst);
+    waiters_.fetch_sub(1, std::memory_order_acq_rel);
     return woken;
   }
 
   void notify() noexcept {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (waiters_.load(std::memory_order_seq_cst) == 0) return;
+    if (waiters_.fetch_add(0, std::memory_order_acq_rel) == 0) return;
     {
       std::lock_guard lock(mu_);
       epoch_.fetch_add(1, std::memory_order_seq_cst);

@@ -36,7 +36,9 @@ uint32_t poll_event(const platform::EventReceiver& events, const platform::Motio
         *out = *m;
         return KMX_OK;
       }
-      return KMX_ERR_TIMEOUT;
+      // A stale token: a poller took the motion between the producer's
+      // store and its ring. Nothing arrived; keep waiting until the deadline.
+      continue;
     }
     if (deadline && queue::Clock::now() >= *deadline) {
       notifier.cancel_wait();
