@@ -69,9 +69,18 @@ class BackendThread {
     in_.init.send(std::string());
     in_.init.reset();
 
+    started_ = true;
     loop();
     leave();
   }
+
+  // Also on the way out of a fault: the router slot and the hooks must not
+  // outlive the thread.
+  ~BackendThread() {
+    if (started_) leave();
+  }
+  BackendThread(const BackendThread&) = delete;
+  BackendThread& operator=(const BackendThread&) = delete;
 
  private:
   void fail_start(KmxError error) {
@@ -133,7 +142,8 @@ class BackendThread {
     }
   }
 
-  void leave() {
+  void leave() noexcept {
+    started_ = false;
     windows::HotkeyRouter::clear();
     windows::remove_hooks(hooks_);
     windows::print_stats_if_requested();
@@ -146,6 +156,7 @@ class BackendThread {
   windows::HookSlots hooks_;
   std::unique_ptr<windows::HotkeyManager> manager_;
   std::optional<windows::WinRegistrar> registrar_;
+  bool started_ = false;
 };
 
 }  // namespace
