@@ -6,6 +6,15 @@ namespace kmx_tool {
 
 namespace {
 
+std::string quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out += '"';
+  out += s;
+  out += '"';
+  return out;
+}
+
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
   return a.size() == b.size() &&
@@ -93,13 +102,13 @@ bool parse_chord(std::string_view text, Chord& out, std::string& error) {
     }
     if (!usage) usage = usage_for_name(piece);
     if (!usage) {
-      error = "unknown key name \"" + std::string(piece) + "\"";
+      error = "unknown key name " + quoted(piece);
       return false;
     }
     if (last) {
       out.key = *usage;
     } else if (*usage < 0xE0 || *usage > 0xE7) {
-      error = "\"" + std::string(piece) + "\" is not a modifier; only the last name may be a plain key";
+      error = quoted(piece) + " is not a modifier; only the last name may be a plain key";
       return false;
     } else {
       out.modifiers.push_back(*usage);

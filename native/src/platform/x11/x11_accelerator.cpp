@@ -10,6 +10,15 @@ namespace kmx::platform::x11 {
 
 namespace {
 
+std::string quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out += '"';
+  out += s;
+  out += '"';
+  return out;
+}
+
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string upper_ascii(std::string_view s) {
@@ -104,7 +113,7 @@ KmxError parse_error(std::string_view text, const std::string& reason) {
 
 Result<Accelerator> key_only(std::string_view text, std::string_view piece, unsigned modifiers) {
   const uint32_t usage = key_token_usage(piece);
-  if (usage == 0) return parse_error(text, "unrecognised key \"" + std::string(piece) + "\"");
+  if (usage == 0) return parse_error(text, "unrecognised key " + quoted(piece));
   const model::KeyRow* row = model::key_by_usage(usage);
   return Accelerator{modifiers, usage, row->x11_keysym.value_or(0)};
 }
@@ -141,7 +150,7 @@ Result<Accelerator> parse_accelerator(std::string_view text) {
     const size_t plus = text.find('+', start);
     const std::string_view piece = trim(text.substr(start, plus == std::string_view::npos ? plus : plus - start));
     if (piece.empty()) return parse_error(text, "empty key name between \"+\" separators");
-    if (key) return parse_error(text, "\"" + std::string(piece) + "\" follows the key; the key comes last");
+    if (key) return parse_error(text, quoted(piece) + " follows the key; the key comes last");
     if (const Word w = modifier_word(piece); w != Word::None) {
       modifiers |= modifier_bit(w);
     } else {
