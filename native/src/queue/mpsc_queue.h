@@ -1,11 +1,19 @@
-// Unbounded multi-producer queue, after Dmitry Vyukov's intrusive MPSC list.
-// push() is one allocation and one atomic exchange: no lock, no wait on the
-// consumer. FIFO follows the order of the exchanges, so it holds across
+// Unbounded multi-producer queue made of blocks of slots. A push claims the
+// next slot with one compare-and-swap on the tail index and writes it: no
+// lock, no wait on the consumer, one allocation per block rather than per
+// element. FIFO follows the order of the claims, so it holds across
 // producers. Consumers serialise on a mutex of their own.
+//
+// Index layout: position << 1. Position % LAP == BLOCK_CAP is the sentinel
+// of a block's end: the producer that claims the last slot installs the next
+// block and moves the tail past the sentinel; others wait for it briefly.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -15,82 +23,118 @@ namespace kmx::queue {
 template <class T>
 class MpscQueue {
  public:
-  MpscQueue() : head_(&stub_), tail_(&stub_) {}
+  MpscQueue() {
+    Block* first = new Block();
+    head_block_ = first;
+    tail_block_.store(first, std::memory_order_relaxed);
+  }
   MpscQueue(const MpscQueue&) = delete;
   MpscQueue& operator=(const MpscQueue&) = delete;
 
   ~MpscQueue() {
     while (try_pop()) {
     }
+    delete head_block_;
   }
 
   void push(T value) {
-    Node* node = new Node(std::move(value));
-    push_node(node);
-  }
-
-  // Takes the oldest element. A producer caught between its exchange and its
-  // link is waited for (a few instructions), so "empty" is never reported
-  // while an element that was pushed before this call is still in flight.
-  std::optional<T> try_pop() {
-    std::lock_guard lock(consumer_mu_);
-    for (;;) {
-      Node* tail = tail_;
-      Node* next = tail->next.load(std::memory_order_acquire);
-      if (tail == &stub_) {
-        if (next == nullptr) {
-          if (head_.load(std::memory_order_acquire) == &stub_) return std::nullopt;
-          std::this_thread::yield();
-          continue;
-        }
-        tail_ = next;
-        tail = next;
-        next = next->next.load(std::memory_order_acquire);
-      }
-      if (next != nullptr) {
-        tail_ = next;
-        return take(tail);
-      }
-      if (tail != head_.load(std::memory_order_acquire)) {
-        std::this_thread::yield();  // a push is linking right now
+    Block* next_block = nullptr;
+    uint64_t tail = tail_index_.load(std::memory_order_acquire);
+    Block* block = tail_block_.load(std::memory_order_acquire);
+    for (unsigned spins = 0;; ++spins) {
+      const size_t offset = static_cast<size_t>((tail >> SHIFT) % LAP);
+      if (offset == BLOCK_CAP) {
+        // Another producer is installing the next block.
+        backoff(spins);
+        tail = tail_index_.load(std::memory_order_acquire);
+        block = tail_block_.load(std::memory_order_acquire);
         continue;
       }
-      // tail is the last node: put the stub behind it so it can be taken.
-      stub_.next.store(nullptr, std::memory_order_relaxed);
-      push_node(&stub_);
-      next = tail->next.load(std::memory_order_acquire);
-      if (next != nullptr) {
-        tail_ = next;
-        return take(tail);
+      if (offset + 1 == BLOCK_CAP && next_block == nullptr) next_block = new Block();
+
+      const uint64_t new_tail = tail + (1u << SHIFT);
+      if (tail_index_.compare_exchange_weak(tail, new_tail, std::memory_order_seq_cst,
+                                            std::memory_order_acquire)) {
+        if (offset + 1 == BLOCK_CAP) {
+          tail_block_.store(next_block, std::memory_order_release);
+          tail_index_.store(new_tail + (1u << SHIFT), std::memory_order_release);
+          block->next.store(next_block, std::memory_order_release);
+          next_block = nullptr;
+        }
+        Slot& slot = block->slots[offset];
+        ::new (static_cast<void*>(slot.storage)) T(std::move(value));
+        slot.written.store(true, std::memory_order_release);
+        delete next_block;  // allocated for a block end another producer reached first
+        return;
       }
-      std::this_thread::yield();
+      block = tail_block_.load(std::memory_order_acquire);
     }
   }
 
- private:
-  struct Node {
-    Node() = default;
-    explicit Node(T v) : value(std::move(v)) {}
-    std::atomic<Node*> next{nullptr};
-    std::optional<T> value;
-  };
+  // Takes the oldest element. A producer caught between its claim and its
+  // write is waited for (a few instructions), so "empty" is never reported
+  // while an element pushed before this call is still in flight.
+  std::optional<T> try_pop() {
+    std::lock_guard lock(consumer_mu_);
+    // The tail's cache line is the producers'; read it only when the last
+    // value seen has been consumed.
+    // A cached tail may still point at a block's end sentinel that the head
+    // has already jumped past, hence ">=".
+    if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
+      seen_tail_ = tail_index_.load(std::memory_order_acquire);
+      if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return std::nullopt;
+    }
 
-  void push_node(Node* node) {
-    node->next.store(nullptr, std::memory_order_relaxed);
-    Node* prev = head_.exchange(node, std::memory_order_acq_rel);
-    prev->next.store(node, std::memory_order_release);
-  }
+    const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
+    Slot& slot = head_block_->slots[offset];
+    for (unsigned spins = 0; !slot.written.load(std::memory_order_acquire); ++spins) backoff(spins);
+    T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
+    std::optional<T> out(std::move(*stored));
+    stored->~T();
 
-  std::optional<T> take(Node* node) {
-    std::optional<T> out = std::move(node->value);
-    delete node;
+    if (offset + 1 == BLOCK_CAP) {
+      Block* next = head_block_->next.load(std::memory_order_acquire);
+      for (unsigned spins = 0; next == nullptr; ++spins) {
+        backoff(spins);
+        next = head_block_->next.load(std::memory_order_acquire);
+      }
+      delete head_block_;
+      head_block_ = next;
+      head_index_ += 2u << SHIFT;  // past the sentinel
+    } else {
+      head_index_ += 1u << SHIFT;
+    }
     return out;
   }
 
-  std::atomic<Node*> head_;  // producers push here
-  Node* tail_;               // consumer side, under consumer_mu_
-  Node stub_;
+ private:
+  static constexpr unsigned SHIFT = 1;
+  static constexpr uint64_t LAP = 32;
+  static constexpr size_t BLOCK_CAP = LAP - 1;
+
+  struct Slot {
+    std::atomic<bool> written{false};
+    alignas(T) unsigned char storage[sizeof(T)];
+  };
+  struct Block {
+    std::atomic<Block*> next{nullptr};
+    Slot slots[BLOCK_CAP];
+  };
+
+  static void backoff(unsigned spins) {
+    if (spins > 16) std::this_thread::yield();
+  }
+
+  // Producers. Padding keeps the two sides on separate cache lines without
+  // over-aligning the type (which not every allocator path honours).
+  std::atomic<uint64_t> tail_index_{0};
+  std::atomic<Block*> tail_block_{nullptr};
+  [[maybe_unused]] char pad_[64];
+  // The consumer side, under consumer_mu_.
   std::mutex consumer_mu_;
+  uint64_t head_index_ = 0;
+  uint64_t seen_tail_ = 0;
+  Block* head_block_ = nullptr;
 };
 
 }  // namespace kmx::queue
