@@ -71,6 +71,12 @@ class MpscQueue {
     }
   }
 
+// HACK: gcc 12 reports the moved-from slot of optional<variant<...>> as
+// "maybe uninitialized" once try_pop is inlined (a known false positive).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
   // Takes the oldest element. A producer caught between its claim and its
   // write is waited for (a few instructions), so "empty" is never reported
   // while an element pushed before this call is still in flight.
@@ -106,6 +112,9 @@ class MpscQueue {
     }
     return out;
   }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
  private:
   static constexpr unsigned SHIFT = 1;
