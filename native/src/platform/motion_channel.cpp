@@ -14,7 +14,7 @@ bool MotionChannel::store(const KmxEvent& event) const {
     s_->slot = event;
   }
   // The token goes in after the slot's mutex is released.
-  if (!s_->token.exchange(true, std::memory_order_acq_rel)) s_->notifier->notify();
+  if (!s_->token.exchange(true, std::memory_order_seq_cst)) s_->notifier->notify();
   return replaced;
 }
 
@@ -28,8 +28,8 @@ std::optional<KmxEvent> MotionChannel::take() const {
   return out;
 }
 
-bool MotionChannel::take_token() const noexcept { return s_->token.exchange(false, std::memory_order_acq_rel); }
+bool MotionChannel::take_token() const noexcept { return s_->token.exchange(false, std::memory_order_seq_cst); }
 
-bool MotionChannel::has_token() const noexcept { return s_->token.load(std::memory_order_acquire); }
+bool MotionChannel::has_token() const noexcept { return s_->token.load(std::memory_order_seq_cst); }
 
 }  // namespace kmx::platform

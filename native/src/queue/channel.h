@@ -62,7 +62,7 @@ class Sender {
 
   void reset() noexcept {
     if (!s_) return;
-    if (s_->senders.fetch_sub(1, std::memory_order_acq_rel) == 1) s_->notifier->notify();
+    if (s_->senders.fetch_sub(1, std::memory_order_seq_cst) == 1) s_->notifier->notify();
     s_.reset();
   }
 
@@ -92,7 +92,7 @@ class Receiver {
   std::optional<T> try_recv() const { return s_->queue.try_pop(); }
 
   // Every sender is gone; nothing more can arrive (queued values may remain).
-  bool senders_gone() const noexcept { return s_->senders.load(std::memory_order_acquire) == 0; }
+  bool senders_gone() const noexcept { return s_->senders.load(std::memory_order_seq_cst) == 0; }
 
   // Waits for a value until the deadline. Disconnected only once the queue
   // is drained and every sender is gone.

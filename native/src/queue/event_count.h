@@ -3,7 +3,14 @@
 //
 // Consumer:  key = prepare_wait(); re-check the condition;
 //            if still unmet: wait(key, deadline) else cancel_wait().
-// Producer:  publish the change, then notify().
+// Producer:  publish the change with a seq_cst atomic operation, then
+//            notify().
+//
+// Dekker's pattern on seq_cst operations: the waiter increments waiters_
+// before it re-checks, the producer publishes before it reads waiters_, so
+// in their single total order either the producer sees the waiter or the
+// waiter sees the change. The common case, nobody asleep, costs the
+// producer one plain load.
 #pragma once
 
 #include <atomic>
@@ -19,11 +26,8 @@ class EventCount {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Both sides touch waiters_ with a read-modify-write: RMWs of one atomic
-  // are totally ordered, so either the producer sees this waiter or the
-  // waiter sees everything the producer published before its notify().
   uint64_t prepare_wait() noexcept {
-    waiters_.fetch_add(1, std::memory_order_acq_rel);
+    waiters_.fetch_add(1, std::memory_order_seq_cst);
     return epoch_.load(std::memory_order_acquire);
   }
 
@@ -50,7 +54,7 @@ class EventCount {
   }
 
   void notify() noexcept {
-    if (waiters_.fetch_add(0, std::memory_order_acq_rel) == 0) return;
+    if (waiters_.load(std::memory_order_seq_cst) == 0) return;
     {
       std::lock_guard lock(mu_);
       epoch_.fetch_add(1, std::memory_order_seq_cst);

@@ -87,7 +87,7 @@ class MpscQueue {
     // A cached tail may still point at a block's end sentinel that the head
     // has already jumped past, hence ">=".
     if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
-      seen_tail_ = tail_index_.load(std::memory_order_acquire);
+      seen_tail_ = tail_index_.load(std::memory_order_seq_cst);  // pairs with waiters' Dekker check
       if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return std::nullopt;
     }
 
