@@ -1,6 +1,8 @@
 #include "platform/x11/x11_display.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <mutex>
 
@@ -31,9 +33,14 @@ std::string display_label() {
 }
 
 Result<Display*> open_display() {
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return KmxError::backend("cannot open X11 display " + display_label());
-  return display;
+  // HACK: some X servers (Xvfb in sandboxed containers, seen here) now and
+  // then reset a fresh connection during its setup. A server that refuses
+  // us refuses every attempt, so a few quick retries tell the two apart.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (Display* display = XOpenDisplay(nullptr)) return display;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return KmxError::backend("cannot open X11 display " + display_label());
 }
 
 ErrorTrap::ErrorTrap(Display* display) : display_(display) {
