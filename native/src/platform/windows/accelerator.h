@@ -1,12 +1,6 @@
-// Accelerator texts of the Windows build and the hot-key record they parse
-// into. Pure logic: no Win32 call.
-//
-// Grammar: pieces separated by "+". A single piece is a key name taken as
-// is (untrimmed). With several pieces each is trimmed; modifier words come
-// first, then exactly one key name. Key names are the portable key names
-// (KeyA, Digit1, ArrowUp, NumpadEnter, ...) compared without regard to
-// case, plus single characters ("A", "1", ",") and a few short forms
-// ("UP", "NUM0", "ESC").
+// The hot-key record the Windows build registers, parsed from accelerator
+// text by the shared grammar (hotkeys/accelerator_grammar.h) and mapped onto
+// the record's modifier bits and key codes. Pure logic: no Win32 call.
 #pragma once
 
 #include <cstdint>
@@ -50,8 +44,8 @@ struct HotKey {
   bool operator==(const HotKey&) const = default;
 };
 
-// The hot key an accelerator names; an InvalidArgument error whose message
-// is the grammar's complaint otherwise.
+// The hot key an accelerator names; otherwise the grammar's InvalidArgument
+// error, whose message is its complaint without the accelerator.
 Result<HotKey> parse_accelerator(std::string_view text);
 
 }  // namespace kmx::platform::windows

@@ -1,6 +1,7 @@
-// The X11 accelerator grammar: the Windows build's grammar, with modifiers
-// expressed as the X modifier bits a passive grab is taken with. Pure: no
-// display is needed to parse or to normalize.
+// Accelerators of the X11 build: the shared grammar
+// (hotkeys/accelerator_grammar.h) with modifiers expressed as the X modifier
+// bits a passive grab is taken with. Pure: no display is needed to parse or
+// to normalize.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +38,5 @@ std::string canonical_text(const Accelerator& accelerator);
 // Canonical text of a valid accelerator; text that does not parse gets a
 // form that cannot equal any valid one (its registration then fails).
 std::string normalize_accelerator(std::string_view text);
-
-// The portable usage a key token names (portable names case-insensitively,
-// single characters, short forms), or 0.
-uint32_t key_token_usage(std::string_view token);
 
 }  // namespace kmx::platform::x11
