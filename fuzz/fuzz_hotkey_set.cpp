@@ -11,8 +11,8 @@
 namespace {
 
 // Texts that collide by case, by spaces around "+", and that do not.
-constexpr const char* ACCELERATORS[] = {"Ctrl+A", "ctrl+a", "Ctrl + A", "Ctrl+B", " Alt+B", "Alt+C",
-                                        "Shift+D", "F21",   "Ctrl+\xc3\x89", "Ctrl+\xc3\xa9"};
+constexpr const char* ACCELERATORS[] = {"Ctrl+A", "ctrl+a",  "Ctrl + A", "Ctrl+B",        " Alt+B",
+                                        "Alt+C",  "Shift+D", "F21",      "Ctrl+\xc3\x89", "Ctrl+\xc3\xa9"};
 constexpr size_t ACCELERATOR_COUNT = sizeof ACCELERATORS / sizeof ACCELERATORS[0];
 
 struct Bytes {

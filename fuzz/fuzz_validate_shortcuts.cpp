@@ -26,7 +26,11 @@ std::optional<std::u32string> decode(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size()) {
     const auto b0 = static_cast<unsigned char>(bytes[i]);
-    const size_t len = b0 < 0x80 ? 1 : b0 >= 0xC0 && b0 < 0xE0 ? 2 : b0 >= 0xE0 && b0 < 0xF0 ? 3 : b0 >= 0xF0 && b0 < 0xF8 ? 4 : 0;
+    const size_t len = b0 < 0x80                 ? 1
+                       : b0 >= 0xC0 && b0 < 0xE0 ? 2
+                       : b0 >= 0xE0 && b0 < 0xF0 ? 3
+                       : b0 >= 0xF0 && b0 < 0xF8 ? 4
+                                                 : 0;
     if (len == 0 || i + len > bytes.size()) return std::nullopt;
     char32_t cp = len == 1 ? b0 : b0 & (0x7F >> len);
     for (size_t k = 1; k < len; ++k) {

@@ -5,8 +5,8 @@ namespace velkor::bridge {
 OSStatus read_hotkey_event(EventRef event, HotkeyEventFields& out) {
   out.event_class = GetEventClass(event);
   out.event_kind = GetEventKind(event);
-  return GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof(EventHotKeyID),
-                           nullptr, &out.hotkey);
+  return GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof(EventHotKeyID), nullptr,
+                           &out.hotkey);
 }
 
 OSStatus install_hotkey_handler(EventHandlerUPP proc, void* user_data, EventHandlerRef* out) {
@@ -90,9 +90,7 @@ extern "C" int32_t velkor_event_handler_remove(VelkorKeyboardHandler* handler) {
 
 extern "C" void velkor_event_handler_retain(VelkorKeyboardHandler* handler) { velkor::bridge::retain_ref(handler); }
 
-extern "C" void velkor_event_handler_release(VelkorKeyboardHandler* handler) {
-  velkor::bridge::release_ref(handler);
-}
+extern "C" void velkor_event_handler_release(VelkorKeyboardHandler* handler) { velkor::bridge::release_ref(handler); }
 
 extern "C" VelkorAsyncStreamBridge* velkor_hotkey_stream_subscribe(VelkorHotkeyStreamCallback callback,
                                                                    void* user_data) {

@@ -8,8 +8,8 @@ void VelkorRegistration::on_last_release() {
   }
 }
 
-extern "C" int32_t velkor_hotkey_register(uint32_t key_code, uint32_t modifiers, uint32_t signature,
-                                          uint32_t hotkey_id, uint32_t options, VelkorRegistration** out) {
+extern "C" int32_t velkor_hotkey_register(uint32_t key_code, uint32_t modifiers, uint32_t signature, uint32_t hotkey_id,
+                                          uint32_t options, VelkorRegistration** out) {
   EventHotKeyID carbon_id;
   carbon_id.signature = signature;
   carbon_id.id = hotkey_id;
@@ -45,6 +45,4 @@ extern "C" uint32_t velkor_hotkey_id(const VelkorRegistration* registration) {
 
 extern "C" void velkor_hotkey_retain(VelkorRegistration* registration) { velkor::bridge::retain_ref(registration); }
 
-extern "C" void velkor_hotkey_release(VelkorRegistration* registration) {
-  velkor::bridge::release_ref(registration);
-}
+extern "C" void velkor_hotkey_release(VelkorRegistration* registration) { velkor::bridge::release_ref(registration); }

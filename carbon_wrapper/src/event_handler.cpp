@@ -14,8 +14,7 @@ Expected<EventHandler> EventHandler::install(std::function<void(const HotKeyEven
   return EventHandler(handler, std::move(state));
 }
 
-EventHandler::EventHandler(EventHandler&& other) noexcept
-    : handler_(other.handler_), state_(std::move(other.state_)) {
+EventHandler::EventHandler(EventHandler&& other) noexcept : handler_(other.handler_), state_(std::move(other.state_)) {
   other.handler_ = nullptr;
 }
 

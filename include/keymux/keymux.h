@@ -84,7 +84,7 @@ extern "C" {
 #define KMX_INJECTION_MARKER 0x4B45594D55580001ull
 
 typedef uint32_t KmxStatus;
-typedef struct KmxRuntime *KmxHandle;
+typedef struct KmxRuntime* KmxHandle;
 
 typedef struct KmxCreateOptions {
   uint32_t abi_version; /* KMX_ABI_VERSION */
@@ -108,8 +108,8 @@ typedef struct KmxEvent {
 
 typedef struct KmxShortcut {
   uint64_t id;             /* reported back in hot-key events */
-  const char *accelerator; /* UTF-8, e.g. "Ctrl+Shift+K" */
-  const char *description; /* UTF-8, for the host's own use */
+  const char* accelerator; /* UTF-8, e.g. "Ctrl+Shift+K" */
+  const char* description; /* UTF-8, for the host's own use */
 } KmxShortcut;
 
 /* Always KMX_ABI_VERSION. */
@@ -118,7 +118,7 @@ KMX_API uint32_t kmx_abi_version(void) KMX_NOEXCEPT;
 /* Creates the process's one runtime. options may be null (current ABI, mask
  * 0). On failure *out_handle is null and kmx_last_init_error has the text;
  * an ABI mismatch returns KMX_ERR_ABI_MISMATCH. */
-KMX_API KmxStatus kmx_create(const KmxCreateOptions *options, KmxHandle *out_handle) KMX_NOEXCEPT;
+KMX_API KmxStatus kmx_create(const KmxCreateOptions* options, KmxHandle* out_handle) KMX_NOEXCEPT;
 
 /* Waits for every call in flight on the handle, stops it if needed and frees
  * it. A null handle is ignored. Call kmx_stop first when a thread may be
@@ -131,40 +131,40 @@ KMX_API void kmx_destroy(KmxHandle handle) KMX_NOEXCEPT;
 KMX_API KmxStatus kmx_stop(KmxHandle handle) KMX_NOEXCEPT;
 
 /* The backend name ("x11", "win32" or "macos-carbon-coregraphics"). */
-KMX_API size_t kmx_backend(KmxHandle handle, char *buffer, size_t capacity) KMX_NOEXCEPT;
+KMX_API size_t kmx_backend(KmxHandle handle, char* buffer, size_t capacity) KMX_NOEXCEPT;
 
 /* Capability bits fixed at creation; 0 for a null handle. */
 KMX_API uint64_t kmx_capabilities(KmxHandle handle) KMX_NOEXCEPT;
 
-KMX_API size_t kmx_last_error(KmxHandle handle, char *buffer, size_t capacity) KMX_NOEXCEPT;
-KMX_API size_t kmx_last_init_error(char *buffer, size_t capacity) KMX_NOEXCEPT;
+KMX_API size_t kmx_last_error(KmxHandle handle, char* buffer, size_t capacity) KMX_NOEXCEPT;
+KMX_API size_t kmx_last_init_error(char* buffer, size_t capacity) KMX_NOEXCEPT;
 
 /* Returns KMX_OK with *out_event written, KMX_ERR_TIMEOUT when nothing came
  * within timeout_ms (0 does not wait, 0xFFFFFFFF waits forever), or
  * KMX_ERR_CLOSED when the runtime has stopped and every event was taken. */
-KMX_API KmxStatus kmx_poll_event(KmxHandle handle, KmxEvent *out_event, uint32_t timeout_ms) KMX_NOEXCEPT;
+KMX_API KmxStatus kmx_poll_event(KmxHandle handle, KmxEvent* out_event, uint32_t timeout_ms) KMX_NOEXCEPT;
 
 /* Replaces the raw-input mask; bits outside KMX_RAW_* are refused. */
 KMX_API KmxStatus kmx_set_raw_mask(KmxHandle handle, uint32_t mask) KMX_NOEXCEPT;
 
 /* Makes the registered hot keys equal to items[0..count), all or nothing.
  * count 0 releases every hot key. */
-KMX_API KmxStatus kmx_apply_hotkeys(KmxHandle handle, const KmxShortcut *items, size_t count) KMX_NOEXCEPT;
+KMX_API KmxStatus kmx_apply_hotkeys(KmxHandle handle, const KmxShortcut* items, size_t count) KMX_NOEXCEPT;
 
 /* Accelerators the last apply could not release, joined with "\n". */
-KMX_API size_t kmx_apply_leftovers(KmxHandle handle, char *buffer, size_t capacity) KMX_NOEXCEPT;
+KMX_API size_t kmx_apply_leftovers(KmxHandle handle, char* buffer, size_t capacity) KMX_NOEXCEPT;
 
 /* Types key (a USB HID usage) while holding up to 4 modifier usages
  * (0xE0..0xE7). Refuses when the user physically holds the main key. */
-KMX_API KmxStatus kmx_send_chord(KmxHandle handle, const uint32_t *modifiers, size_t modifier_count,
+KMX_API KmxStatus kmx_send_chord(KmxHandle handle, const uint32_t* modifiers, size_t modifier_count,
                                  uint32_t key) KMX_NOEXCEPT;
 
 /* 1 held, 0 not held, or the negated status on failure. */
 KMX_API int32_t kmx_is_key_down(KmxHandle handle, uint32_t usage) KMX_NOEXCEPT;
 
 /* results[i] is 1 when usages[i] is held, else 0. */
-KMX_API KmxStatus kmx_is_key_down_many(KmxHandle handle, const uint32_t *usages, size_t count,
-                                       uint8_t *results) KMX_NOEXCEPT;
+KMX_API KmxStatus kmx_is_key_down_many(KmxHandle handle, const uint32_t* usages, size_t count,
+                                       uint8_t* results) KMX_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

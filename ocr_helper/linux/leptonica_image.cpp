@@ -14,78 +14,84 @@ void PixDeleter::operator()(Pix* pix) const { pixDestroy(&pix); }
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 // stdio rather than streams: reading a directory must fail quietly, not throw.
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
-    if (path.empty()) return std::nullopt;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    if (std::ferror(file.get())) return std::nullopt;
-    return bytes;
+  if (path.empty()) return std::nullopt;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  if (std::ferror(file.get())) return std::nullopt;
+  return bytes;
 }
 
 // Keeps Leptonica's diagnostics off standard error: the decoding outcome is
 // reported as JSON instead.
 void silence_leptonica() {
-    static const bool silenced = [] {
-        setMsgSeverity(L_SEVERITY_NONE);
-        return true;
-    }();
-    (void)silenced;
+  static const bool silenced = [] {
+    setMsgSeverity(L_SEVERITY_NONE);
+    return true;
+  }();
+  (void)silenced;
 }
 
 PixPtr oriented(Pix* pix, std::uint32_t orientation) {
-    switch (orientation) {
-        case 2: return PixPtr(pixFlipLR(nullptr, pix));
-        case 3: return PixPtr(pixRotateOrth(pix, 2));
-        case 4: return PixPtr(pixFlipTB(nullptr, pix));
-        case 5: {  // transpose
-            PixPtr turned(pixRotateOrth(pix, 1));
-            return turned ? PixPtr(pixFlipLR(nullptr, turned.get())) : nullptr;
-        }
-        case 6: return PixPtr(pixRotateOrth(pix, 1));
-        case 7: {  // transverse
-            PixPtr turned(pixRotateOrth(pix, 1));
-            return turned ? PixPtr(pixFlipTB(nullptr, turned.get())) : nullptr;
-        }
-        case 8: return PixPtr(pixRotateOrth(pix, 3));
-        default: return PixPtr(pixCopy(nullptr, pix));
+  switch (orientation) {
+    case 2:
+      return PixPtr(pixFlipLR(nullptr, pix));
+    case 3:
+      return PixPtr(pixRotateOrth(pix, 2));
+    case 4:
+      return PixPtr(pixFlipTB(nullptr, pix));
+    case 5: {  // transpose
+      PixPtr turned(pixRotateOrth(pix, 1));
+      return turned ? PixPtr(pixFlipLR(nullptr, turned.get())) : nullptr;
     }
+    case 6:
+      return PixPtr(pixRotateOrth(pix, 1));
+    case 7: {  // transverse
+      PixPtr turned(pixRotateOrth(pix, 1));
+      return turned ? PixPtr(pixFlipTB(nullptr, turned.get())) : nullptr;
+    }
+    case 8:
+      return PixPtr(pixRotateOrth(pix, 3));
+    default:
+      return PixPtr(pixCopy(nullptr, pix));
+  }
 }
 
 }  // namespace
 
 std::optional<DecodedImage> decode_image(const std::string& path) {
-    silence_leptonica();
-    const std::optional<std::vector<std::uint8_t>> bytes = read_file(path);
-    if (!bytes || bytes->empty()) return std::nullopt;
-    PixPtr pix(pixReadMem(bytes->data(), bytes->size()));
-    if (!pix) return std::nullopt;
-    DecodedImage image;
-    image.orientation = exif_orientation(*bytes);
-    image.data = std::make_unique<LeptonicaImage>(std::move(pix));
-    return image;
+  silence_leptonica();
+  const std::optional<std::vector<std::uint8_t>> bytes = read_file(path);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  PixPtr pix(pixReadMem(bytes->data(), bytes->size()));
+  if (!pix) return std::nullopt;
+  DecodedImage image;
+  image.orientation = exif_orientation(*bytes);
+  image.data = std::make_unique<LeptonicaImage>(std::move(pix));
+  return image;
 }
 
 PixPtr upright_copy(Pix* pix, std::uint32_t orientation) {
-    silence_leptonica();
-    PixPtr current(pixCopy(nullptr, pix));
-    if (current && pixGetSpp(current.get()) == 4) {
-        // Transparent areas read as white paper rather than black.
-        current.reset(pixAlphaBlendUniform(current.get(), 0xffffff00));
-    }
-    const l_int32 depth = current ? pixGetDepth(current.get()) : 0;
-    if (current && (pixGetColormap(current.get()) != nullptr || (depth != 1 && depth != 8 && depth != 32))) {
-        current.reset(pixConvertTo32(current.get()));
-    }
-    if (!current) return nullptr;
-    return oriented(current.get(), orientation);
+  silence_leptonica();
+  PixPtr current(pixCopy(nullptr, pix));
+  if (current && pixGetSpp(current.get()) == 4) {
+    // Transparent areas read as white paper rather than black.
+    current.reset(pixAlphaBlendUniform(current.get(), 0xffffff00));
+  }
+  const l_int32 depth = current ? pixGetDepth(current.get()) : 0;
+  if (current && (pixGetColormap(current.get()) != nullptr || (depth != 1 && depth != 8 && depth != 32))) {
+    current.reset(pixConvertTo32(current.get()));
+  }
+  if (!current) return nullptr;
+  return oriented(current.get(), orientation);
 }
 
 }  // namespace ocr_helper::linux_engine

@@ -12,13 +12,13 @@ struct Pix;
 namespace ocr_helper::linux_engine {
 
 struct PixDeleter {
-    void operator()(Pix* pix) const;
+  void operator()(Pix* pix) const;
 };
 using PixPtr = std::unique_ptr<Pix, PixDeleter>;
 
 struct LeptonicaImage final : ImageData {
-    explicit LeptonicaImage(PixPtr p) : pix(std::move(p)) {}
-    PixPtr pix;
+  explicit LeptonicaImage(PixPtr p) : pix(std::move(p)) {}
+  PixPtr pix;
 };
 
 // Decodes the first image of a PNG, JPEG or TIFF file (any format Leptonica

@@ -18,101 +18,101 @@ constexpr const char* OSD_DATA = "osd";
 void quiet(tesseract::TessBaseAPI& api) { api.SetVariable("debug_file", "/dev/null"); }
 
 std::string join_languages(const std::vector<std::string>& languages) {
-    std::string joined;
-    for (const std::string& language : languages) {
-        if (!joined.empty()) joined += '+';
-        joined += language;
-    }
-    return joined;
+  std::string joined;
+  for (const std::string& language : languages) {
+    if (!joined.empty()) joined += '+';
+    joined += language;
+  }
+  return joined;
 }
 
 std::string trimmed(const char* text) {
-    std::string s = text ? text : "";
-    const auto end = s.find_last_not_of(" \t\r\n\f\v");
-    s.erase(end == std::string::npos ? 0 : end + 1);
-    const auto start = s.find_first_not_of(" \t\r\n\f\v");
-    return start == std::string::npos ? std::string() : s.substr(start);
+  std::string s = text ? text : "";
+  const auto end = s.find_last_not_of(" \t\r\n\f\v");
+  s.erase(end == std::string::npos ? 0 : end + 1);
+  const auto start = s.find_first_not_of(" \t\r\n\f\v");
+  return start == std::string::npos ? std::string() : s.substr(start);
 }
 
 }  // namespace
 
 LanguageQuery TesseractEngine::supported_languages() {
-    tesseract::TessBaseAPI api;
-    quiet(api);
-    // Initialising locates the data directory; the listing works even when
-    // the small OSD data itself is missing.
-    api.Init(nullptr, OSD_DATA);
-    std::vector<std::string> found;
-    api.GetAvailableLanguagesAsVector(&found);
-    LanguageQuery query;
-    for (std::string& language : found) {
-        if (language != OSD_DATA) query.languages.push_back(std::move(language));
-    }
-    query.ok = !query.languages.empty();
-    if (!query.ok) {
-        const char* path = api.GetDatapath();
-        query.error = std::string("no Tesseract language data found in '") + (path ? path : "") + "'.";
-    }
-    return query;
+  tesseract::TessBaseAPI api;
+  quiet(api);
+  // Initialising locates the data directory; the listing works even when
+  // the small OSD data itself is missing.
+  api.Init(nullptr, OSD_DATA);
+  std::vector<std::string> found;
+  api.GetAvailableLanguagesAsVector(&found);
+  LanguageQuery query;
+  for (std::string& language : found) {
+    if (language != OSD_DATA) query.languages.push_back(std::move(language));
+  }
+  query.ok = !query.languages.empty();
+  if (!query.ok) {
+    const char* path = api.GetDatapath();
+    query.error = std::string("no Tesseract language data found in '") + (path ? path : "") + "'.";
+  }
+  return query;
 }
 
 std::optional<DecodedImage> TesseractEngine::decode(const std::string& path) { return decode_image(path); }
 
 Recognition TesseractEngine::recognize(const DecodedImage& image, const RecognitionSettings& settings) {
-    Recognition recognition;
-    std::vector<std::string> languages = settings.languages;
-    if (settings.automatic_detection) {
-        LanguageQuery installed = supported_languages();
-        if (!installed.ok) {
-            recognition.error = "Tesseract text recognition is unavailable: " + installed.error;
-            return recognition;
-        }
-        languages = std::move(installed.languages);
+  Recognition recognition;
+  std::vector<std::string> languages = settings.languages;
+  if (settings.automatic_detection) {
+    LanguageQuery installed = supported_languages();
+    if (!installed.ok) {
+      recognition.error = "Tesseract text recognition is unavailable: " + installed.error;
+      return recognition;
     }
-    const std::string language = join_languages(languages);
+    languages = std::move(installed.languages);
+  }
+  const std::string language = join_languages(languages);
 
-    const auto& source = dynamic_cast<const LeptonicaImage&>(*image.data);
-    PixPtr pix = upright_copy(source.pix.get(), image.orientation);
-    if (!pix) {
-        recognition.error = "The image could not be prepared for recognition.";
-        return recognition;
-    }
-
-    tesseract::TessBaseAPI api;
-    quiet(api);
-    if (api.Init(nullptr, language.c_str(), tesseract::OEM_DEFAULT) != 0) {
-        recognition.error = "Tesseract could not load the language data for '" + language + "'.";
-        return recognition;
-    }
-    api.SetPageSegMode(tesseract::PSM_AUTO);
-    api.SetImage(pix.get());
-    if (api.Recognize(nullptr) != 0) {
-        recognition.error = "Tesseract could not recognise the image.";
-        return recognition;
-    }
-
-    const double width = pixGetWidth(pix.get());
-    const double height = pixGetHeight(pix.get());
-    std::vector<Observation> observations;
-    std::unique_ptr<tesseract::ResultIterator> line(api.GetIterator());
-    constexpr auto LEVEL = tesseract::RIL_TEXTLINE;
-    if (line && width > 0 && height > 0) {
-        do {
-            if (line->Empty(LEVEL)) continue;
-            int left = 0, top = 0, right = 0, bottom = 0;
-            if (!line->BoundingBox(LEVEL, &left, &top, &right, &bottom)) continue;
-            Observation observation;
-            // Tesseract counts pixels from the top left; observations use the lower left.
-            observation.box = NormalRect{left / width, (height - bottom) / height, (right - left) / width,
-                                   (bottom - top) / height};
-            std::unique_ptr<char[]> text(line->GetUTF8Text(LEVEL));
-            std::string candidate = trimmed(text.get());
-            if (!candidate.empty()) observation.best_candidate = std::move(candidate);
-            observations.push_back(std::move(observation));
-        } while (line->Next(LEVEL));
-    }
-    recognition.results = std::move(observations);
+  const auto& source = dynamic_cast<const LeptonicaImage&>(*image.data);
+  PixPtr pix = upright_copy(source.pix.get(), image.orientation);
+  if (!pix) {
+    recognition.error = "The image could not be prepared for recognition.";
     return recognition;
+  }
+
+  tesseract::TessBaseAPI api;
+  quiet(api);
+  if (api.Init(nullptr, language.c_str(), tesseract::OEM_DEFAULT) != 0) {
+    recognition.error = "Tesseract could not load the language data for '" + language + "'.";
+    return recognition;
+  }
+  api.SetPageSegMode(tesseract::PSM_AUTO);
+  api.SetImage(pix.get());
+  if (api.Recognize(nullptr) != 0) {
+    recognition.error = "Tesseract could not recognise the image.";
+    return recognition;
+  }
+
+  const double width = pixGetWidth(pix.get());
+  const double height = pixGetHeight(pix.get());
+  std::vector<Observation> observations;
+  std::unique_ptr<tesseract::ResultIterator> line(api.GetIterator());
+  constexpr auto LEVEL = tesseract::RIL_TEXTLINE;
+  if (line && width > 0 && height > 0) {
+    do {
+      if (line->Empty(LEVEL)) continue;
+      int left = 0, top = 0, right = 0, bottom = 0;
+      if (!line->BoundingBox(LEVEL, &left, &top, &right, &bottom)) continue;
+      Observation observation;
+      // Tesseract counts pixels from the top left; observations use the lower left.
+      observation.box =
+          NormalRect{left / width, (height - bottom) / height, (right - left) / width, (bottom - top) / height};
+      std::unique_ptr<char[]> text(line->GetUTF8Text(LEVEL));
+      std::string candidate = trimmed(text.get());
+      if (!candidate.empty()) observation.best_candidate = std::move(candidate);
+      observations.push_back(std::move(observation));
+    } while (line->Next(LEVEL));
+  }
+  recognition.results = std::move(observations);
+  return recognition;
 }
 
 }  // namespace ocr_helper::linux_engine

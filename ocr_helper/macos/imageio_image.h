@@ -10,12 +10,12 @@
 namespace ocr_helper::macos_engine {
 
 struct CGImageData final : ImageData {
-    explicit CGImageData(CGImageRef decoded) : image(decoded) {}
-    ~CGImageData() override { CGImageRelease(image); }
-    CGImageData(const CGImageData&) = delete;
-    CGImageData& operator=(const CGImageData&) = delete;
+  explicit CGImageData(CGImageRef decoded) : image(decoded) {}
+  ~CGImageData() override { CGImageRelease(image); }
+  CGImageData(const CGImageData&) = delete;
+  CGImageData& operator=(const CGImageData&) = delete;
 
-    CGImageRef image;
+  CGImageRef image;
 };
 
 // Image 0 of the file with its orientation property (1 when it has none).

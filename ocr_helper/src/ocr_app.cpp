@@ -13,105 +13,105 @@ namespace {
 using nlohmann::json;
 
 bool write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return !file.fail();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  return !file.fail();
 }
 
 class Emitter {
-public:
-    Emitter(const Options& options, std::ostream& out) : options_(options), out_(out) {}
+ public:
+  Emitter(const Options& options, std::ostream& out) : options_(options), out_(out) {}
 
-    int emit(const json& document) const {
-        std::string bytes;
-        try {
-            bytes = document.dump();
-        } catch (const json::exception&) {
-            return EXIT_NO_DOCUMENT;
-        }
-        if (!options_.output.empty()) {
-            // A document that never reached its file must not look like success.
-            return write_file(options_.output, bytes) ? EXIT_OK : EXIT_NO_DOCUMENT;
-        }
-        out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out_.flush();
-        return out_ ? EXIT_OK : EXIT_NO_DOCUMENT;
+  int emit(const json& document) const {
+    std::string bytes;
+    try {
+      bytes = document.dump();
+    } catch (const json::exception&) {
+      return EXIT_NO_DOCUMENT;
     }
-
-    int fail(const std::string& category, const std::string& message) const {
-        return emit(json{{"ok", false}, {"category", category}, {"error", message}});
+    if (!options_.output.empty()) {
+      // A document that never reached its file must not look like success.
+      return write_file(options_.output, bytes) ? EXIT_OK : EXIT_NO_DOCUMENT;
     }
+    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out_.flush();
+    return out_ ? EXIT_OK : EXIT_NO_DOCUMENT;
+  }
 
-private:
-    const Options& options_;
-    std::ostream& out_;
+  int fail(const std::string& category, const std::string& message) const {
+    return emit(json{{"ok", false}, {"category", category}, {"error", message}});
+  }
+
+ private:
+  const Options& options_;
+  std::ostream& out_;
 };
 
 int capabilities(Engine& engine, const Emitter& emitter) {
-    std::vector<std::string> languages;
-    if (engine.can_list_languages()) {
-        LanguageQuery query = engine.supported_languages();
-        if (!query.ok) {
-            return emitter.fail("missing_component", "Vision text recognition is unavailable: " + query.error);
-        }
-        languages = std::move(query.languages);
+  std::vector<std::string> languages;
+  if (engine.can_list_languages()) {
+    LanguageQuery query = engine.supported_languages();
+    if (!query.ok) {
+      return emitter.fail("missing_component", "Vision text recognition is unavailable: " + query.error);
     }
-    return emitter.emit(
-        json{{"ok", true}, {"languages", languages}, {"autoDetect", engine.supports_language_detection()}});
+    languages = std::move(query.languages);
+  }
+  return emitter.emit(
+      json{{"ok", true}, {"languages", languages}, {"autoDetect", engine.supports_language_detection()}});
 }
 
 int recognize(const Options& options, Engine& engine, const Emitter& emitter) {
-    std::optional<DecodedImage> image = engine.decode(options.image);
-    if (!image) return emitter.fail("invalid_input", "The image '" + options.image + "' could not be decoded.");
+  std::optional<DecodedImage> image = engine.decode(options.image);
+  if (!image) return emitter.fail("invalid_input", "The image '" + options.image + "' could not be decoded.");
 
-    RecognitionSettings settings;
-    if (!options.language.empty()) {
-        if (engine.can_list_languages()) {
-            const LanguageQuery query = engine.supported_languages();
-            const auto& known = query.ok ? query.languages : std::vector<std::string>{};
-            if (std::find(known.begin(), known.end(), options.language) == known.end()) {
-                return emitter.fail("unsupported_language",
-                                    "The OCR language '" + options.language + "' is not supported by Vision.");
-            }
-        }
-        settings.languages = {options.language};
-    } else if (engine.supports_language_detection()) {
-        settings.automatic_detection = true;
-    } else {
+  RecognitionSettings settings;
+  if (!options.language.empty()) {
+    if (engine.can_list_languages()) {
+      const LanguageQuery query = engine.supported_languages();
+      const auto& known = query.ok ? query.languages : std::vector<std::string>{};
+      if (std::find(known.begin(), known.end(), options.language) == known.end()) {
         return emitter.fail("unsupported_language",
-                            "This version of macOS cannot detect the language of an image; choose a specific "
-                            "language.");
+                            "The OCR language '" + options.language + "' is not supported by Vision.");
+      }
     }
+    settings.languages = {options.language};
+  } else if (engine.supports_language_detection()) {
+    settings.automatic_detection = true;
+  } else {
+    return emitter.fail("unsupported_language",
+                        "This version of macOS cannot detect the language of an image; choose a specific "
+                        "language.");
+  }
 
-    Recognition recognition = engine.recognize(*image, settings);
-    if (recognition.error) return emitter.fail("recognition_failed", *recognition.error);
-    if (!recognition.results) return emitter.fail("recognition_failed", "Vision returned no recognition results.");
+  Recognition recognition = engine.recognize(*image, settings);
+  if (recognition.error) return emitter.fail("recognition_failed", *recognition.error);
+  if (!recognition.results) return emitter.fail("recognition_failed", "Vision returned no recognition results.");
 
-    std::vector<Observation>& observations = *recognition.results;
-    sort_reading_order(observations);
-    std::string text;
-    bool first = true;
-    for (const Observation& observation : observations) {
-        if (!observation.best_candidate) continue;
-        if (!first) text += '\n';
-        text += *observation.best_candidate;
-        first = false;
-    }
-    return emitter.emit(json{{"ok", true}, {"text", text}});
+  std::vector<Observation>& observations = *recognition.results;
+  sort_reading_order(observations);
+  std::string text;
+  bool first = true;
+  for (const Observation& observation : observations) {
+    if (!observation.best_candidate) continue;
+    if (!first) text += '\n';
+    text += *observation.best_candidate;
+    first = false;
+  }
+  return emitter.emit(json{{"ok", true}, {"text", text}});
 }
 
 }  // namespace
 
 int run(const Options& options, Engine& engine, std::ostream& out) {
-    const Emitter emitter(options, out);
-    if (options.command == "capabilities") return capabilities(engine, emitter);
-    return recognize(options, engine, emitter);
+  const Emitter emitter(options, out);
+  if (options.command == "capabilities") return capabilities(engine, emitter);
+  return recognize(options, engine, emitter);
 }
 
 int run_program(std::span<const std::string> args, Engine& engine, std::ostream& out) {
-    return run(parse_options(args), engine, out);
+  return run(parse_options(args), engine, out);
 }
 
 }  // namespace ocr_helper

@@ -7,10 +7,10 @@ namespace ocr_helper {
 
 // Program-wide parameters, filled from the command line.
 struct Options {
-    std::string command = "recognize";
-    std::string image;
-    std::string language;  // empty: automatic detection
-    std::string output;    // empty: standard output
+  std::string command = "recognize";
+  std::string image;
+  std::string language;  // empty: automatic detection
+  std::string output;    // empty: standard output
 };
 
 // Reads options from args (args[0] is the program path). Unknown arguments

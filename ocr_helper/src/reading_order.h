@@ -22,39 +22,41 @@ bool reads_before(const NormalRect& a, const NormalRect& b);
 // permutation of the input.
 template <typename T, typename Less>
 void stable_sort_with(std::vector<T>& items, Less less) {
-    constexpr std::size_t RUN = 8;
-    const std::size_t n = items.size();
-    for (std::size_t start = 0; start < n; start += RUN) {
-        const std::size_t end = std::min(n, start + RUN);
-        for (std::size_t i = start + 1; i < end; ++i) {
-            std::size_t j = i;
-            while (j > start && less(items[i], items[j - 1])) --j;
-            if (j != i) {
-                T moving = std::move(items[i]);
-                for (std::size_t k = i; k > j; --k) items[k] = std::move(items[k - 1]);
-                items[j] = std::move(moving);
-            }
-        }
+  constexpr std::size_t RUN = 8;
+  const std::size_t n = items.size();
+  for (std::size_t start = 0; start < n; start += RUN) {
+    const std::size_t end = std::min(n, start + RUN);
+    for (std::size_t i = start + 1; i < end; ++i) {
+      std::size_t j = i;
+      while (j > start && less(items[i], items[j - 1])) --j;
+      if (j != i) {
+        T moving = std::move(items[i]);
+        for (std::size_t k = i; k > j; --k) items[k] = std::move(items[k - 1]);
+        items[j] = std::move(moving);
+      }
     }
-    std::vector<T> merged;
-    merged.reserve(n);
-    for (std::size_t width = RUN; width < n; width *= 2) {
-        for (std::size_t left = 0; left + width < n; left += 2 * width) {
-            const std::size_t mid = left + width;
-            const std::size_t right_end = std::min(n, left + 2 * width);
-            std::size_t a = left;
-            std::size_t b = mid;
-            merged.clear();
-            while (a < mid && b < right_end) {
-                // Take from the right only when strictly first: keeps equal items in order.
-                if (less(items[b], items[a])) merged.push_back(std::move(items[b++]));
-                else merged.push_back(std::move(items[a++]));
-            }
-            while (a < mid) merged.push_back(std::move(items[a++]));
-            while (b < right_end) merged.push_back(std::move(items[b++]));
-            std::move(merged.begin(), merged.end(), items.begin() + static_cast<std::ptrdiff_t>(left));
-        }
+  }
+  std::vector<T> merged;
+  merged.reserve(n);
+  for (std::size_t width = RUN; width < n; width *= 2) {
+    for (std::size_t left = 0; left + width < n; left += 2 * width) {
+      const std::size_t mid = left + width;
+      const std::size_t right_end = std::min(n, left + 2 * width);
+      std::size_t a = left;
+      std::size_t b = mid;
+      merged.clear();
+      while (a < mid && b < right_end) {
+        // Take from the right only when strictly first: keeps equal items in order.
+        if (less(items[b], items[a]))
+          merged.push_back(std::move(items[b++]));
+        else
+          merged.push_back(std::move(items[a++]));
+      }
+      while (a < mid) merged.push_back(std::move(items[a++]));
+      while (b < right_end) merged.push_back(std::move(items[b++]));
+      std::move(merged.begin(), merged.end(), items.begin() + static_cast<std::ptrdiff_t>(left));
     }
+  }
 }
 
 void sort_reading_order(std::vector<Observation>& observations);

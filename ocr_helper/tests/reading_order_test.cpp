@@ -14,86 +14,86 @@ using testing::line;
 
 // A box of height 0.02 centred at mid_y.
 Observation at(double min_x, double mid_y, std::string text) {
-    return line(min_x, mid_y - 0.01, 0.1, 0.02, std::move(text));
+  return line(min_x, mid_y - 0.01, 0.1, 0.02, std::move(text));
 }
 
 std::vector<std::string> texts(const std::vector<Observation>& observations) {
-    std::vector<std::string> out;
-    for (const auto& o : observations) out.push_back(o.best_candidate.value_or("-"));
-    return out;
+  std::vector<std::string> out;
+  for (const auto& o : observations) out.push_back(o.best_candidate.value_or("-"));
+  return out;
 }
 
 TEST(ReadingOrder, CentresWithinToleranceAreOneLineReadLeftToRight) {
-    std::vector<Observation> v{at(0.5, 0.6, "right"), at(0.1, 0.59, "left")};
-    sort_reading_order(v);
-    EXPECT_EQ(texts(v), (std::vector<std::string>{"left", "right"}));
+  std::vector<Observation> v{at(0.5, 0.6, "right"), at(0.1, 0.59, "left")};
+  sort_reading_order(v);
+  EXPECT_EQ(texts(v), (std::vector<std::string>{"left", "right"}));
 }
 
 TEST(ReadingOrder, CentresFurtherApartPutTheUpperFirstWhateverTheLeftEdges) {
-    std::vector<Observation> v{at(0.1, 0.57, "lower"), at(0.5, 0.6, "upper")};
-    sort_reading_order(v);
-    EXPECT_EQ(texts(v), (std::vector<std::string>{"upper", "lower"}));
+  std::vector<Observation> v{at(0.1, 0.57, "lower"), at(0.5, 0.6, "upper")};
+  sort_reading_order(v);
+  EXPECT_EQ(texts(v), (std::vector<std::string>{"upper", "lower"}));
 }
 
 TEST(ReadingOrder, ComparatorUsesCentreNotOrigin) {
-    // Same origin y, but the taller box's centre is 0.05 higher.
-    const NormalRect tall{0.5, 0.5, 0.1, 0.12};
-    const NormalRect flat{0.1, 0.5, 0.1, 0.02};
-    EXPECT_TRUE(reads_before(tall, flat));
-    EXPECT_FALSE(reads_before(flat, tall));
+  // Same origin y, but the taller box's centre is 0.05 higher.
+  const NormalRect tall{0.5, 0.5, 0.1, 0.12};
+  const NormalRect flat{0.1, 0.5, 0.1, 0.02};
+  EXPECT_TRUE(reads_before(tall, flat));
+  EXPECT_FALSE(reads_before(flat, tall));
 }
 
 TEST(ReadingOrder, NegativeWidthUsesTheTrueLeftEdge) {
-    const NormalRect mirrored{0.6, 0.5, -0.5, 0.02};  // spans 0.1 to 0.6
-    const NormalRect plain{0.3, 0.5, 0.1, 0.02};
-    EXPECT_TRUE(reads_before(mirrored, plain));
+  const NormalRect mirrored{0.6, 0.5, -0.5, 0.02};  // spans 0.1 to 0.6
+  const NormalRect plain{0.3, 0.5, 0.1, 0.02};
+  EXPECT_TRUE(reads_before(mirrored, plain));
 }
 
 TEST(ReadingOrder, TiesKeepTheRecogniserOrder) {
-    std::vector<Observation> v;
-    for (int i = 0; i < 40; ++i) v.push_back(at(0.2, 0.5, "tie" + std::to_string(i)));
-    v.insert(v.begin() + 17, at(0.2, 0.9, "top"));
-    sort_reading_order(v);
-    ASSERT_EQ(v.front().best_candidate, "top");
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(v[i + 1].best_candidate, "tie" + std::to_string(i));
+  std::vector<Observation> v;
+  for (int i = 0; i < 40; ++i) v.push_back(at(0.2, 0.5, "tie" + std::to_string(i)));
+  v.insert(v.begin() + 17, at(0.2, 0.9, "top"));
+  sort_reading_order(v);
+  ASSERT_EQ(v.front().best_candidate, "top");
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(v[i + 1].best_candidate, "tie" + std::to_string(i));
 }
 
 TEST(ReadingOrder, PageOfLinesComesOutTopDownLeftToRight) {
-    std::vector<Observation> v;
-    for (int row = 0; row < 6; ++row)
-        for (int col = 0; col < 4; ++col)
-            v.push_back(at(0.2 * col, 0.9 - 0.1 * row, std::to_string(row) + std::to_string(col)));
-    std::vector<Observation> shuffled = v;
-    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
-    sort_reading_order(shuffled);
-    EXPECT_EQ(texts(shuffled), texts(v));
+  std::vector<Observation> v;
+  for (int row = 0; row < 6; ++row)
+    for (int col = 0; col < 4; ++col)
+      v.push_back(at(0.2 * col, 0.9 - 0.1 * row, std::to_string(row) + std::to_string(col)));
+  std::vector<Observation> shuffled = v;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  sort_reading_order(shuffled);
+  EXPECT_EQ(texts(shuffled), texts(v));
 }
 
 TEST(ReadingOrder, InconsistentChainsStillGiveAPermutation) {
-    // Centres 0.015 apart: each neighbour is "the same line", the ends are not.
-    std::vector<Observation> v;
-    std::mt19937 random(3);
-    for (int i = 0; i < 50; ++i) {
-        const double mid = 0.2 + 0.015 * static_cast<double>(random() % 30);
-        v.push_back(at(static_cast<double>(random() % 100) / 100.0, mid, std::to_string(i)));
-    }
-    std::vector<std::string> before = texts(v);
-    sort_reading_order(v);
-    std::vector<std::string> after = texts(v);
-    std::sort(before.begin(), before.end());
-    std::sort(after.begin(), after.end());
-    EXPECT_EQ(before, after);
+  // Centres 0.015 apart: each neighbour is "the same line", the ends are not.
+  std::vector<Observation> v;
+  std::mt19937 random(3);
+  for (int i = 0; i < 50; ++i) {
+    const double mid = 0.2 + 0.015 * static_cast<double>(random() % 30);
+    v.push_back(at(static_cast<double>(random() % 100) / 100.0, mid, std::to_string(i)));
+  }
+  std::vector<std::string> before = texts(v);
+  sort_reading_order(v);
+  std::vector<std::string> after = texts(v);
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(before, after);
 }
 
 TEST(StableSortWith, MatchesStdStableSortForAStrictWeakOrder) {
-    std::vector<std::pair<int, int>> items;
-    std::mt19937 random(11);
-    for (int i = 0; i < 100; ++i) items.emplace_back(static_cast<int>(random() % 10), i);
-    auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
-    auto expected = items;
-    std::stable_sort(expected.begin(), expected.end(), by_key);
-    stable_sort_with(items, by_key);
-    EXPECT_EQ(items, expected);
+  std::vector<std::pair<int, int>> items;
+  std::mt19937 random(11);
+  for (int i = 0; i < 100; ++i) items.emplace_back(static_cast<int>(random() % 10), i);
+  auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
+  auto expected = items;
+  std::stable_sort(expected.begin(), expected.end(), by_key);
+  stable_sort_with(items, by_key);
+  EXPECT_EQ(items, expected);
 }
 
 }  // namespace

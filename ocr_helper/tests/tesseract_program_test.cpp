@@ -19,136 +19,135 @@ namespace fs = std::filesystem;
 constexpr const char* FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
 class TesseractProgram : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("ocr_program_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        // Two rows of two columns, rendered upright.
-        render("convert -size 900x220 xc:white -font " + std::string(FONT) +
-               " -pointsize 32 -fill black -annotate +30+70 alpha -annotate +600+70 bravo"
-               " -annotate +30+170 charlie -annotate +600+170 delta " + path("page.png"));
-    }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
+ protected:
+  static void SetUpTestSuite() {
+    dir = fs::temp_directory_path() / ("ocr_program_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    // Two rows of two columns, rendered upright.
+    render("convert -size 900x220 xc:white -font " + std::string(FONT) +
+           " -pointsize 32 -fill black -annotate +30+70 alpha -annotate +600+70 bravo"
+           " -annotate +30+170 charlie -annotate +600+170 delta " +
+           path("page.png"));
+  }
+  static void TearDownTestSuite() { fs::remove_all(dir); }
 
-    static std::string path(const std::string& name) { return (dir / name).string(); }
-    static void render(const std::string& command) {
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    }
-    static std::string read(const std::string& file) {
-        std::ifstream f(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
-    static std::vector<std::string> words(const std::string& text) {
-        std::istringstream in(text);
-        return {std::istream_iterator<std::string>(in), {}};
-    }
-    static testing::ChildResult ocr(const std::vector<std::string>& args) {
-        return testing::run_child(OCR_HELPER_PATH, args);
-    }
+  static std::string path(const std::string& name) { return (dir / name).string(); }
+  static void render(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+  static std::string read(const std::string& file) {
+    std::ifstream f(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  static std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), {}};
+  }
+  static testing::ChildResult ocr(const std::vector<std::string>& args) {
+    return testing::run_child(OCR_HELPER_PATH, args);
+  }
 
-    inline static fs::path dir;
-    const std::vector<std::string> expected_words{"alpha", "bravo", "charlie", "delta"};
+  inline static fs::path dir;
+  const std::vector<std::string> expected_words{"alpha", "bravo", "charlie", "delta"};
 };
 
 TEST_F(TesseractProgram, TwoColumnPageReadsInReadingOrder) {
-    const auto run = ocr({"--image", path("page.png"), "--language", "eng"});
-    ASSERT_EQ(run.status, 0);
-    ASSERT_FALSE(run.out.empty());
-    EXPECT_NE(run.out.back(), '\n');
-    const json doc = json::parse(run.out);
-    ASSERT_EQ(doc["ok"], true) << run.out;
-    const std::string text = doc["text"];
-    EXPECT_EQ(words(text), expected_words);
-    EXPECT_LT(text.find("bravo"), text.find('\n')) << "the top row is one line before the next: " << text;
+  const auto run = ocr({"--image", path("page.png"), "--language", "eng"});
+  ASSERT_EQ(run.status, 0);
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_NE(run.out.back(), '\n');
+  const json doc = json::parse(run.out);
+  ASSERT_EQ(doc["ok"], true) << run.out;
+  const std::string text = doc["text"];
+  EXPECT_EQ(words(text), expected_words);
+  EXPECT_LT(text.find("bravo"), text.find('\n')) << "the top row is one line before the next: " << text;
 }
 
 TEST_F(TesseractProgram, NoLanguageUsesTheInstalledLanguages) {
-    const auto run = ocr({"--image", path("page.png")});
-    const json doc = json::parse(run.out);
-    ASSERT_EQ(doc["ok"], true) << run.out;
-    EXPECT_EQ(words(doc["text"]), expected_words);
+  const auto run = ocr({"--image", path("page.png")});
+  const json doc = json::parse(run.out);
+  ASSERT_EQ(doc["ok"], true) << run.out;
+  EXPECT_EQ(words(doc["text"]), expected_words);
 }
 
 TEST_F(TesseractProgram, JpegTaggedWithOrientationSixStillReads) {
-    render("convert " + path("page.png") + " -rotate -90 " + path("raw.jpg"));
-    std::string jpeg = read(path("raw.jpg"));
-    ASSERT_GT(jpeg.size(), 2u);
-    // EXIF APP1 right after SOI: big-endian TIFF block with Orientation = 6.
-    const std::string app1("\xFF\xE1\x00\x22"
-                           "Exif\0\0"
-                           "MM\x00\x2A\x00\x00\x00\x08"
-                           "\x00\x01"
-                           "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
-                           "\x00\x00\x00\x00",
-                           36);
-    jpeg.insert(2, app1);
-    std::ofstream(path("turned.jpg"), std::ios::binary) << jpeg;
+  render("convert " + path("page.png") + " -rotate -90 " + path("raw.jpg"));
+  std::string jpeg = read(path("raw.jpg"));
+  ASSERT_GT(jpeg.size(), 2u);
+  // EXIF APP1 right after SOI: big-endian TIFF block with Orientation = 6.
+  const std::string app1(
+      "\xFF\xE1\x00\x22"
+      "Exif\0\0"
+      "MM\x00\x2A\x00\x00\x00\x08"
+      "\x00\x01"
+      "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
+      "\x00\x00\x00\x00",
+      36);
+  jpeg.insert(2, app1);
+  std::ofstream(path("turned.jpg"), std::ios::binary) << jpeg;
 
-    const auto unturned = ocr({"--image", path("raw.jpg"), "--language", "eng"});
-    EXPECT_NE(words(json::parse(unturned.out).value("text", "")), expected_words) << "the rotation matters";
+  const auto unturned = ocr({"--image", path("raw.jpg"), "--language", "eng"});
+  EXPECT_NE(words(json::parse(unturned.out).value("text", "")), expected_words) << "the rotation matters";
 
-    const auto run = ocr({"--image", path("turned.jpg"), "--language", "eng"});
-    const json doc = json::parse(run.out);
-    ASSERT_EQ(doc["ok"], true) << run.out;
-    EXPECT_EQ(words(doc["text"]), expected_words);
+  const auto run = ocr({"--image", path("turned.jpg"), "--language", "eng"});
+  const json doc = json::parse(run.out);
+  ASSERT_EQ(doc["ok"], true) << run.out;
+  EXPECT_EQ(words(doc["text"]), expected_words);
 }
 
 TEST_F(TesseractProgram, TiffTaggedWithOrientationSixStillReads) {
-    render("convert " + path("page.png") + " -rotate -90 -orient RightTop " + path("turned.tif"));
-    const auto run = ocr({"--image", path("turned.tif"), "--language", "eng"});
-    const json doc = json::parse(run.out);
-    ASSERT_EQ(doc["ok"], true) << run.out;
-    EXPECT_EQ(words(doc["text"]), expected_words);
+  render("convert " + path("page.png") + " -rotate -90 -orient RightTop " + path("turned.tif"));
+  const auto run = ocr({"--image", path("turned.tif"), "--language", "eng"});
+  const json doc = json::parse(run.out);
+  ASSERT_EQ(doc["ok"], true) << run.out;
+  EXPECT_EQ(words(doc["text"]), expected_words);
 }
 
 TEST_F(TesseractProgram, BlankImageGivesEmptyText) {
-    render("convert -size 200x100 xc:white " + path("blank.png"));
-    const auto run = ocr({"--image", path("blank.png"), "--language", "eng"});
-    EXPECT_EQ(run.out, R"({"ok":true,"text":""})");
+  render("convert -size 200x100 xc:white " + path("blank.png"));
+  const auto run = ocr({"--image", path("blank.png"), "--language", "eng"});
+  EXPECT_EQ(run.out, R"({"ok":true,"text":""})");
 }
 
 TEST_F(TesseractProgram, UndecodableFileIsInvalidInput) {
-    std::ofstream(path("notes.png")) << "this is not an image\n";
-    for (const std::string& image : {path("notes.png"), path("missing.png"), dir.string()}) {
-        const auto run = ocr({"--image", image});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(json::parse(run.out), (json{{"ok", false},
-                                              {"category", "invalid_input"},
-                                              {"error", "The image '" + image + "' could not be decoded."}}));
-    }
-}
-
-TEST_F(TesseractProgram, UnknownLanguageIsRefusedExactly) {
-    const auto run = ocr({"--image", path("page.png"), "--language", "ENG"});
-    EXPECT_EQ(json::parse(run.out), (json{{"ok", false},
-                                          {"category", "unsupported_language"},
-                                          {"error", "The OCR language 'ENG' is not supported by Vision."}}));
-}
-
-TEST_F(TesseractProgram, CapabilitiesListInstalledLanguages) {
-    const auto run = ocr({"--command", "capabilities", "--image", "/nonexistent"});
-    EXPECT_EQ(run.status, 0);
-    const json doc = json::parse(run.out);
-    EXPECT_EQ(doc["ok"], true);
-    EXPECT_EQ(doc["autoDetect"], true);
-    const auto languages = doc["languages"].get<std::vector<std::string>>();
-    EXPECT_NE(std::find(languages.begin(), languages.end(), "eng"), languages.end());
-    EXPECT_EQ(std::find(languages.begin(), languages.end(), "osd"), languages.end());
-}
-
-TEST_F(TesseractProgram, OutputFileReceivesTheDocumentAndStandardOutputStaysEmpty) {
-    const auto run = ocr({"--image", path("page.png"), "--language", "eng", "--output", path("result.json")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.empty());
-    EXPECT_EQ(words(json::parse(read(path("result.json")))["text"]), expected_words);
-}
-
-TEST_F(TesseractProgram, NoArgumentsReportTheEmptyPath) {
-    const auto run = ocr({});
+  std::ofstream(path("notes.png")) << "this is not an image\n";
+  for (const std::string& image : {path("notes.png"), path("missing.png"), dir.string()}) {
+    const auto run = ocr({"--image", image});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(json::parse(run.out), (json{{"ok", false},
                                           {"category", "invalid_input"},
-                                          {"error", "The image '' could not be decoded."}}));
+                                          {"error", "The image '" + image + "' could not be decoded."}}));
+  }
+}
+
+TEST_F(TesseractProgram, UnknownLanguageIsRefusedExactly) {
+  const auto run = ocr({"--image", path("page.png"), "--language", "ENG"});
+  EXPECT_EQ(json::parse(run.out), (json{{"ok", false},
+                                        {"category", "unsupported_language"},
+                                        {"error", "The OCR language 'ENG' is not supported by Vision."}}));
+}
+
+TEST_F(TesseractProgram, CapabilitiesListInstalledLanguages) {
+  const auto run = ocr({"--command", "capabilities", "--image", "/nonexistent"});
+  EXPECT_EQ(run.status, 0);
+  const json doc = json::parse(run.out);
+  EXPECT_EQ(doc["ok"], true);
+  EXPECT_EQ(doc["autoDetect"], true);
+  const auto languages = doc["languages"].get<std::vector<std::string>>();
+  EXPECT_NE(std::find(languages.begin(), languages.end(), "eng"), languages.end());
+  EXPECT_EQ(std::find(languages.begin(), languages.end(), "osd"), languages.end());
+}
+
+TEST_F(TesseractProgram, OutputFileReceivesTheDocumentAndStandardOutputStaysEmpty) {
+  const auto run = ocr({"--image", path("page.png"), "--language", "eng", "--output", path("result.json")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.empty());
+  EXPECT_EQ(words(json::parse(read(path("result.json")))["text"]), expected_words);
+}
+
+TEST_F(TesseractProgram, NoArgumentsReportTheEmptyPath) {
+  const auto run = ocr({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(json::parse(run.out),
+            (json{{"ok", false}, {"category", "invalid_input"}, {"error", "The image '' could not be decoded."}}));
 }
 
 }  // namespace

@@ -11,23 +11,23 @@ namespace spell_helper {
 
 // A range of a text in UTF-16 code units.
 struct TextRange {
-    std::size_t location = 0;
-    std::size_t length = 0;
+  std::size_t location = 0;
+  std::size_t length = 0;
 };
 
 // The platform's spell checker. Offsets count UTF-16 code units.
 class SpellChecker {
-public:
-    virtual ~SpellChecker() = default;
+ public:
+  virtual ~SpellChecker() = default;
 
-    virtual std::vector<std::string> available_languages() = 0;
-    // The first misspelled word at or after offset, without wrapping round;
-    // nullopt when there is none.
-    virtual std::optional<TextRange> next_misspelling(std::u16string_view text, std::size_t offset,
-                                                      const std::string& language) = 0;
-    // Guesses for the word at range; nullopt when the checker has no answer.
-    virtual std::optional<std::vector<std::string>> guesses(std::u16string_view text, TextRange range,
-                                                            const std::string& language) = 0;
+  virtual std::vector<std::string> available_languages() = 0;
+  // The first misspelled word at or after offset, without wrapping round;
+  // nullopt when there is none.
+  virtual std::optional<TextRange> next_misspelling(std::u16string_view text, std::size_t offset,
+                                                    const std::string& language) = 0;
+  // Guesses for the word at range; nullopt when the checker has no answer.
+  virtual std::optional<std::vector<std::string>> guesses(std::u16string_view text, TextRange range,
+                                                          const std::string& language) = 0;
 };
 
 // Defined by the platform's engine folder.

@@ -6,10 +6,10 @@
 namespace spell_helper {
 
 struct Options {
-    std::string command = "languages";
-    std::string input;
-    std::string output;
-    std::string language;
+  std::string command = "languages";
+  std::string input;
+  std::string output;
+  std::string language;
 };
 
 // Reads option/value pairs from args (args[0] is the program path). Pairs are

@@ -108,8 +108,8 @@ int run_chord(const std::string& text) {
   }
   Session session;
   if (!session.open(0)) return 1;
-  return session.check("kmx_send_chord", kmx_send_chord(session.handle(), chord.modifiers.data(),
-                                                        chord.modifiers.size(), chord.key))
+  return session.check("kmx_send_chord",
+                       kmx_send_chord(session.handle(), chord.modifiers.data(), chord.modifiers.size(), chord.key))
              ? 0
              : 1;
 }

@@ -30,8 +30,7 @@ Observed observe(KmxHandle handle, uint64_t id) {
     const uint32_t wait = seen.released ? 300 : 1000;
     if (kmx_poll_event(handle, &e, wait) != KMX_OK) break;
     if (e.kind == KMX_EVENT_HOTKEY && e.shortcut_id == id) (e.down ? seen.pressed : seen.released) = true;
-    if (e.kind == KMX_EVENT_KEY)
-      ++((e.flags & KMX_FLAG_SELF_INJECTED) ? seen.own_keys : seen.foreign_keys);
+    if (e.kind == KMX_EVENT_KEY) ++((e.flags & KMX_FLAG_SELF_INJECTED) ? seen.own_keys : seen.foreign_keys);
   }
   return seen;
 }
@@ -61,8 +60,7 @@ int run_demo() {
                                               {2, "Ctrl+Shift+F8", "toggle recording"}};
   if (!session.check("kmx_apply_hotkeys", kmx_apply_hotkeys(session.handle(), shortcuts.data(), shortcuts.size())))
     return 1;
-  std::printf("Registered %zu system-wide hot keys: Ctrl+Alt+K (id 1) and Ctrl+Shift+F8 (id 2).\n",
-              shortcuts.size());
+  std::printf("Registered %zu system-wide hot keys: Ctrl+Alt+K (id 1) and Ctrl+Shift+F8 (id 2).\n", shortcuts.size());
 
   bool ok = true;
   for (const KmxShortcut& s : shortcuts) {

@@ -8,30 +8,44 @@ namespace {
 
 const char* kind_name(uint32_t kind) {
   switch (kind) {
-    case KMX_EVENT_HOTKEY: return "hotkey";
-    case KMX_EVENT_KEY: return "key";
-    case KMX_EVENT_BUTTON: return "button";
-    case KMX_EVENT_MOTION: return "motion";
-    default: return "unknown";
+    case KMX_EVENT_HOTKEY:
+      return "hotkey";
+    case KMX_EVENT_KEY:
+      return "key";
+    case KMX_EVENT_BUTTON:
+      return "button";
+    case KMX_EVENT_MOTION:
+      return "motion";
+    default:
+      return "unknown";
   }
 }
 
 const char* modifier_name(uint32_t modifier) {
   switch (modifier) {
-    case KMX_MOD_CONTROL: return "control";
-    case KMX_MOD_SHIFT: return "shift";
-    case KMX_MOD_ALT: return "alt";
-    case KMX_MOD_META: return "meta";
-    default: return nullptr;
+    case KMX_MOD_CONTROL:
+      return "control";
+    case KMX_MOD_SHIFT:
+      return "shift";
+    case KMX_MOD_ALT:
+      return "alt";
+    case KMX_MOD_META:
+      return "meta";
+    default:
+      return nullptr;
   }
 }
 
 const char* button_name(uint8_t button) {
   switch (button) {
-    case KMX_BUTTON_LEFT: return "left";
-    case KMX_BUTTON_RIGHT: return "right";
-    case KMX_BUTTON_MIDDLE: return "middle";
-    default: return "other";
+    case KMX_BUTTON_LEFT:
+      return "left";
+    case KMX_BUTTON_RIGHT:
+      return "right";
+    case KMX_BUTTON_MIDDLE:
+      return "middle";
+    default:
+      return "other";
   }
 }
 

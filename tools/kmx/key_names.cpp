@@ -34,13 +34,13 @@ struct Alias {
 
 // KeyboardEvent.code spells the modifiers ControlLeft; the table LeftControl.
 constexpr Alias ALIASES[] = {
-    {"ControlLeft", 0xE0}, {"ShiftLeft", 0xE1}, {"AltLeft", 0xE2}, {"MetaLeft", 0xE3},   {"ControlRight", 0xE4},
+    {"ControlLeft", 0xE0}, {"ShiftLeft", 0xE1}, {"AltLeft", 0xE2},   {"MetaLeft", 0xE3}, {"ControlRight", 0xE4},
     {"ShiftRight", 0xE5},  {"AltRight", 0xE6},  {"MetaRight", 0xE7}, {"Esc", 0x29},      {"Return", 0x28},
     {"Up", 0x52},          {"Down", 0x51},      {"Left", 0x50},      {"Right", 0x4F},
 };
 
 constexpr Alias MODIFIER_WORDS[] = {
-    {"Ctrl", 0xE0},  {"Control", 0xE0}, {"Shift", 0xE1}, {"Alt", 0xE2},   {"Option", 0xE2},
+    {"Ctrl", 0xE0},  {"Control", 0xE0}, {"Shift", 0xE1}, {"Alt", 0xE2},     {"Option", 0xE2},
     {"Super", 0xE3}, {"Meta", 0xE3},    {"Cmd", 0xE3},   {"Command", 0xE3}, {"Win", 0xE3},
 };
 

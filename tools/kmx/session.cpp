@@ -6,16 +6,26 @@ namespace kmx_tool {
 
 const char* status_name(KmxStatus status) {
   switch (status) {
-    case KMX_OK: return "ok";
-    case KMX_ERR_INVALID_ARGUMENT: return "invalid argument";
-    case KMX_ERR_BACKEND: return "backend error";
-    case KMX_ERR_TIMEOUT: return "timed out";
-    case KMX_ERR_CLOSED: return "closed";
-    case KMX_ERR_UNSUPPORTED: return "unsupported";
-    case KMX_ERR_ABI_MISMATCH: return "interface version mismatch";
-    case KMX_ERR_DELIVERY_UNCERTAIN: return "delivery uncertain";
-    case KMX_ERR_NOT_DELIVERED: return "not delivered";
-    default: return "unknown status";
+    case KMX_OK:
+      return "ok";
+    case KMX_ERR_INVALID_ARGUMENT:
+      return "invalid argument";
+    case KMX_ERR_BACKEND:
+      return "backend error";
+    case KMX_ERR_TIMEOUT:
+      return "timed out";
+    case KMX_ERR_CLOSED:
+      return "closed";
+    case KMX_ERR_UNSUPPORTED:
+      return "unsupported";
+    case KMX_ERR_ABI_MISMATCH:
+      return "interface version mismatch";
+    case KMX_ERR_DELIVERY_UNCERTAIN:
+      return "delivery uncertain";
+    case KMX_ERR_NOT_DELIVERED:
+      return "not delivered";
+    default:
+      return "unknown status";
   }
 }
 

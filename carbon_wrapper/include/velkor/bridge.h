@@ -27,8 +27,7 @@ uint32_t velkor_hotkey_id(const VelkorRegistration* registration);
 void velkor_hotkey_retain(VelkorRegistration* registration);
 void velkor_hotkey_release(VelkorRegistration* registration);
 
-int32_t velkor_event_handler_install(VelkorHotkeyEventCallback callback, void* user_data,
-                                     VelkorKeyboardHandler** out);
+int32_t velkor_event_handler_install(VelkorHotkeyEventCallback callback, void* user_data, VelkorKeyboardHandler** out);
 int32_t velkor_event_handler_remove(VelkorKeyboardHandler* handler);
 void velkor_event_handler_retain(VelkorKeyboardHandler* handler);
 void velkor_event_handler_release(VelkorKeyboardHandler* handler);

@@ -43,6 +43,7 @@ struct Alias {
 
 // Short forms and punctuation beyond the portable names; single letters and
 // digits are handled by rule.
+// clang-format off
 constexpr std::array<Alias, 41> ALIASES{{
     {"-", "Minus"},          {"=", "Equal"},          {"[", "BracketLeft"},     {"]", "BracketRight"},
     {"\\", "Backslash"},     {";", "Semicolon"},      {"'", "Quote"},           {"`", "Backquote"},
@@ -56,6 +57,7 @@ constexpr std::array<Alias, 41> ALIASES{{
     {"NUMDIVIDE", "NumpadDivide"}, {"NUMDECIMAL", "NumpadDecimal"}, {"NUMENTER", "NumpadEnter"},
     {"PRINTSCR", "PrintScreen"}, {"BACK", "Backspace"}, {"SPACEBAR", "Space"},
 }};
+// clang-format on
 
 const model::KeyRow* row_named(std::string_view name) {
   for (const model::KeyRow& row : model::PORTABLE_KEYS) {

@@ -209,9 +209,8 @@ auto HotkeySet<R>::track_undone(RollbackReport report) -> Undone {
 }
 
 template <Registrar R>
-KmxError HotkeySet<R>::abort_apply(R& registrar, std::vector<Speculative>& speculative,
-                                   std::vector<Retired>& retired, std::string message,
-                                   std::vector<std::string> untracked) {
+KmxError HotkeySet<R>::abort_apply(R& registrar, std::vector<Speculative>& speculative, std::vector<Retired>& retired,
+                                   std::string message, std::vector<std::string> untracked) {
   Undone undone = track_undone(rollback(registrar, speculative, retired));
   return detail::apply_failure(std::move(message), std::move(undone.unrestored), std::move(undone.leftovers),
                                std::move(untracked));

@@ -44,8 +44,8 @@ const std::span<const KeyRow> PORTABLE_KEYS{KEY_ROWS};
 const std::span<const KeyRow> PORTABLE_MODIFIERS{MODIFIER_ROWS};
 
 const KeyRow* key_by_usage(uint32_t usage) noexcept {
-  const auto* row = std::find_if(std::begin(KEY_ROWS), std::end(KEY_ROWS),
-                                 [usage](const KeyRow& r) { return r.usage == usage; });
+  const auto* row =
+      std::find_if(std::begin(KEY_ROWS), std::end(KEY_ROWS), [usage](const KeyRow& r) { return r.usage == usage; });
   return row == std::end(KEY_ROWS) ? nullptr : row;
 }
 

@@ -53,8 +53,7 @@ class MpscQueue {
       if (offset + 1 == BLOCK_CAP && next_block == nullptr) next_block = new Block();
 
       const uint64_t new_tail = tail + (1u << SHIFT);
-      if (tail_index_.compare_exchange_weak(tail, new_tail, std::memory_order_seq_cst,
-                                            std::memory_order_acquire)) {
+      if (tail_index_.compare_exchange_weak(tail, new_tail, std::memory_order_seq_cst, std::memory_order_acquire)) {
         if (offset + 1 == BLOCK_CAP) {
           tail_block_.store(next_block, std::memory_order_release);
           tail_index_.store(new_tail + (1u << SHIFT), std::memory_order_release);

@@ -44,8 +44,7 @@ bool instance_active() noexcept { return INSTANCE_ACTIVE.load(); }
 Result<Handle*> Handle::create(uint32_t abi_version, uint32_t raw_mask, Timeouts timeouts) {
   if (abi_version != ABI_VERSION) return abi_mismatch(abi_version);
   if (raw_mask & ~RAW_MASK_BITS) return unknown_mask_bits(raw_mask);
-  if (INSTANCE_ACTIVE.exchange(true))
-    return KmxError::backend("only one keymux runtime may be active in a process");
+  if (INSTANCE_ACTIVE.exchange(true)) return KmxError::backend("only one keymux runtime may be active in a process");
   auto started = platform::spawn(raw_mask);
   if (!started) {
     INSTANCE_ACTIVE.store(false);
@@ -110,11 +109,9 @@ Result<hotkeys::ApplyOutcome> Handle::apply_hotkeys(model::ShortcutList shortcut
   if (auto valid = model::validate_shortcuts(shortcuts); !valid) return std::move(valid).error();
 
   using Reply = Result<hotkeys::ApplyOutcome>;
-  Reply result = exchange<Reply>(commands_, *wake_, timeouts_.apply,
-                                 [&shortcuts](queue::Sender<Reply> reply) {
-                                   return platform::Command(
-                                       platform::ApplyHotkeys{std::move(shortcuts), std::move(reply)});
-                                 });
+  Reply result = exchange<Reply>(commands_, *wake_, timeouts_.apply, [&shortcuts](queue::Sender<Reply> reply) {
+    return platform::Command(platform::ApplyHotkeys{std::move(shortcuts), std::move(reply)});
+  });
 
   std::vector<std::string> leftovers;
   if (result && result->kind == hotkeys::ApplyOutcome::Kind::AppliedWithLeftovers) {

@@ -102,7 +102,8 @@ class FaultRegistrar {
     }
     const std::string canonical = it->second.canonical;
     const std::optional<Fault> fault = next_call("release " + canonical + " " + std::to_string(it->second.id));
-    if (fault == Fault::Soft) return hotkeys::ReleaseResult<Handle>::given_back(release_error(canonical), std::move(handle));
+    if (fault == Fault::Soft)
+      return hotkeys::ReleaseResult<Handle>::given_back(release_error(canonical), std::move(handle));
     // A consumed handle may leave the registration active: it stays live.
     if (fault == Fault::Hard) return hotkeys::ReleaseResult<Handle>::consumed(release_error(canonical));
     live_.erase(it);

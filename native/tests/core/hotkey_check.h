@@ -59,7 +59,7 @@ inline std::string describe(const std::vector<std::string>& texts) {
 // every difference found, plus every broken invariant of the simulated
 // platform; empty when all agree.
 inline std::string apply_and_compare(TestSet& set, FaultRegistrar& registrar, HotkeyModel& model,
-                              const model::ShortcutList& list, const FaultPlan& plan) {
+                                     const model::ShortcutList& list, const FaultPlan& plan) {
   std::ostringstream diff;
   const auto before = active_ids(set);
   const auto untargetable_before = untargetable(set, registrar);

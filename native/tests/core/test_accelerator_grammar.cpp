@@ -53,14 +53,15 @@ TEST(AcceleratorGrammarKeys, SingleLettersAndDigitsNameTheirKeys) {
     EXPECT_EQ(parsed(std::string(1, c)).usage, key) << c;
     EXPECT_EQ(parsed(std::string("Ctrl+") + static_cast<char>(c - 'A' + 'a')).usage, key) << c;
   }
-  for (char d = '0'; d <= '9'; ++d) EXPECT_EQ(parsed(std::string("Alt+") + d).usage, usage_of(std::string("Digit") + d));
+  for (char d = '0'; d <= '9'; ++d)
+    EXPECT_EQ(parsed(std::string("Alt+") + d).usage, usage_of(std::string("Digit") + d));
 }
 
 TEST(AcceleratorGrammarKeys, PunctuationCharactersNameTheirKeys) {
   const std::pair<const char*, const char*> punctuation[] = {
-      {"-", "Minus"},     {"=", "Equal"},     {"[", "BracketLeft"}, {"]", "BracketRight"},
-      {"\\", "Backslash"}, {";", "Semicolon"}, {"'", "Quote"},      {"`", "Backquote"},
-      {",", "Comma"},     {".", "Period"},    {"/", "Slash"},
+      {"-", "Minus"},      {"=", "Equal"},     {"[", "BracketLeft"}, {"]", "BracketRight"},
+      {"\\", "Backslash"}, {";", "Semicolon"}, {"'", "Quote"},       {"`", "Backquote"},
+      {",", "Comma"},      {".", "Period"},    {"/", "Slash"},
   };
   for (const auto& [text, name] : punctuation) {
     EXPECT_EQ(parsed(text).usage, usage_of(name)) << text;
@@ -79,15 +80,29 @@ TEST(AcceleratorGrammarKeys, NumpadShortFormsNameTheNumpadDigits) {
 
 TEST(AcceleratorGrammarKeys, ShortFormsOfBothBackendsAreAccepted) {
   const std::pair<const char*, const char*> short_forms[] = {
-      {"UP", "ArrowUp"},         {"down", "ArrowDown"},          {"Left", "ArrowLeft"},
-      {"RIGHT", "ArrowRight"},   {"Esc", "Escape"},              {"RETURN", "Enter"},
-      {"del", "Delete"},         {"INS", "Insert"},              {"PgUp", "PageUp"},
-      {"PGDN", "PageDown"},      {"CAPS", "CapsLock"},           {"NumAdd", "NumpadAdd"},
-      {"NUMSUBTRACT", "NumpadSubtract"}, {"NUMMULTIPLY", "NumpadMultiply"}, {"NUMDIVIDE", "NumpadDivide"},
-      {"NUMDECIMAL", "NumpadDecimal"},   {"NumEnter", "NumpadEnter"},       {"PRINTSCR", "PrintScreen"},
-      {"Back", "Backspace"},     {"Spacebar", "Space"},
+      {"UP", "ArrowUp"},
+      {"down", "ArrowDown"},
+      {"Left", "ArrowLeft"},
+      {"RIGHT", "ArrowRight"},
+      {"Esc", "Escape"},
+      {"RETURN", "Enter"},
+      {"del", "Delete"},
+      {"INS", "Insert"},
+      {"PgUp", "PageUp"},
+      {"PGDN", "PageDown"},
+      {"CAPS", "CapsLock"},
+      {"NumAdd", "NumpadAdd"},
+      {"NUMSUBTRACT", "NumpadSubtract"},
+      {"NUMMULTIPLY", "NumpadMultiply"},
+      {"NUMDIVIDE", "NumpadDivide"},
+      {"NUMDECIMAL", "NumpadDecimal"},
+      {"NumEnter", "NumpadEnter"},
+      {"PRINTSCR", "PrintScreen"},
+      {"Back", "Backspace"},
+      {"Spacebar", "Space"},
   };
-  for (const auto& [text, name] : short_forms) EXPECT_EQ(parsed(std::string("Shift+") + text).usage, usage_of(name)) << text;
+  for (const auto& [text, name] : short_forms)
+    EXPECT_EQ(parsed(std::string("Shift+") + text).usage, usage_of(name)) << text;
 }
 
 TEST(AcceleratorGrammarModifiers, EachWordGivesItsBit) {

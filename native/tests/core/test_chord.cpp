@@ -18,9 +18,8 @@ ChordStep press(uint32_t code) { return {code, true}; }
 ChordStep release(uint32_t code) { return {code, false}; }
 
 TEST(PlanChord, PressesModifiersInOrderAndReleasesThemInReverse) {
-  EXPECT_EQ(plan({}, {CONTROL, SHIFT}, K),
-            (std::vector<ChordStep>{press(CONTROL), press(SHIFT), press(K), release(K), release(SHIFT),
-                                    release(CONTROL)}));
+  EXPECT_EQ(plan({}, {CONTROL, SHIFT}, K), (std::vector<ChordStep>{press(CONTROL), press(SHIFT), press(K), release(K),
+                                                                   release(SHIFT), release(CONTROL)}));
 }
 
 TEST(PlanChord, LeavesModifiersTheUserHoldsAlone) {
@@ -34,9 +33,9 @@ TEST(PlanChord, WithoutModifiersPressesAndReleasesTheMainKey) {
 }
 
 TEST(PlanChord, PressesARepeatedModifierCodeOnceAtItsFirstPosition) {
-  EXPECT_EQ(plan({}, {SHIFT, CONTROL, SHIFT, CONTROL}, K),
-            (std::vector<ChordStep>{press(SHIFT), press(CONTROL), press(K), release(K), release(CONTROL),
-                                    release(SHIFT)}));
+  EXPECT_EQ(
+      plan({}, {SHIFT, CONTROL, SHIFT, CONTROL}, K),
+      (std::vector<ChordStep>{press(SHIFT), press(CONTROL), press(K), release(K), release(CONTROL), release(SHIFT)}));
 }
 
 TEST(PlanChord, GivesAMainKeyEqualToAModifierNoSpecialTreatment) {

@@ -77,10 +77,14 @@ TEST_F(Commands, LeftoversFollowTheLastApply) {
   std::atomic<int> call{0};
   scripted::control().on_apply = [&](const model::ShortcutList&) -> Result<ApplyOutcome> {
     switch (call++) {
-      case 0: return ApplyOutcome::with_leftovers(l);
-      case 1: return ApplyOutcome::applied();
-      case 2: return ApplyOutcome::with_leftovers(l);
-      default: return KmxError::backend("refused");
+      case 0:
+        return ApplyOutcome::with_leftovers(l);
+      case 1:
+        return ApplyOutcome::applied();
+      case 2:
+        return ApplyOutcome::with_leftovers(l);
+      default:
+        return KmxError::backend("refused");
     }
   };
   create();

@@ -42,14 +42,12 @@ struct Scenario {
 
 std::vector<Scenario> scenarios() {
   return {
-      {"keep, move to new id, new, obsolete",
-       shortcuts({{"Ctrl+A", 1}, {"Ctrl+B", 2}, {"Ctrl+C", 3}}),
+      {"keep, move to new id, new, obsolete", shortcuts({{"Ctrl+A", 1}, {"Ctrl+B", 2}, {"Ctrl+C", 3}}),
        shortcuts({{"ctrl+a", 1}, {"Ctrl + B", 4}, {"Alt+D", 5}, {"Alt+E", 2}})},
       {"swap two ids", shortcuts({{"Ctrl+A", 1}, {"Ctrl+B", 2}}), shortcuts({{"Ctrl+B", 1}, {"Ctrl+A", 2}})},
       {"everything obsolete", shortcuts({{"Ctrl+C", 3}, {"Ctrl+A", 1}, {"Ctrl+B", 2}}), {}},
       {"everything new", {}, shortcuts({{"Ctrl+A", 1}, {"Ctrl+B", 2}, {"Ctrl+C", 3}})},
-      {"replacements around new entries",
-       shortcuts({{"Shift+X", 1}, {"Shift+Y", 2}, {"Shift+Z", 3}}),
+      {"replacements around new entries", shortcuts({{"Shift+X", 1}, {"Shift+Y", 2}, {"Shift+Z", 3}}),
        shortcuts({{"Shift+Y", 3}, {"Shift+W", 1}, {"shift+x", 2}})},
   };
 }
@@ -97,9 +95,12 @@ TEST_F(HotkeySetTest, FaultedAppliesLeaveTheMessagesTheyShould) {
   // Spot checks that the combination run above really reaches the failure
   // paths it claims to cover.
   std::set<std::string> seen;
-  const char* markers[] = {"failed to retire hotkey", "rollback left active and tracked (will retry): ",
-                           "rollback could not release speculative registrations: ", "rollback could not restore: ",
-                           "left untracked (release consumed its handle): ", "already registered"};
+  const char* markers[] = {"failed to retire hotkey",
+                           "rollback left active and tracked (will retry): ",
+                           "rollback could not release speculative registrations: ",
+                           "rollback could not restore: ",
+                           "left untracked (release consumed its handle): ",
+                           "already registered"};
   for (const Scenario& scenario : scenarios()) {
     for (const FaultPlan& plan : one_or_two_faults(12)) {
       FaultRegistrar registrar;
@@ -154,8 +155,8 @@ TEST_F(HotkeySetTest, EmptyListReleasesEveryRegistrationInAscendingCanonicalOrde
   auto result = set.apply(registrar, {});
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), ApplyOutcome::applied());
-  EXPECT_EQ(registrar.calls_since_armed(), (std::vector<std::string>{"release alt+b 4", "release alt+m 2",
-                                                                     "release ctrl+a 3", "release shift+z 1"}));
+  EXPECT_EQ(registrar.calls_since_armed(),
+            (std::vector<std::string>{"release alt+b 4", "release alt+m 2", "release ctrl+a 3", "release shift+z 1"}));
   EXPECT_TRUE(set.active().empty());
   EXPECT_TRUE(registrar.live().empty());
 }

@@ -43,7 +43,10 @@ TEST(ValidateShortcuts, RejectsAnAcceleratorOfOnlyWhiteSpace) {
 
 TEST(ValidateShortcuts, RepeatsTheHostsTextForADuplicateAfterTrimAndAsciiCase) {
   EXPECT_EQ(message_of(shortcuts({{"Ctrl+A", 1}, {" ctrl+a ", 2}})), "duplicate accelerator  ctrl+a ");
-  EXPECT_EQ(message_of(shortcuts({{"\xc2\xa0" "Ctrl+A", 1}, {"CTRL+A\xe2\x80\xaf", 2}})),
+  EXPECT_EQ(message_of(shortcuts({{"\xc2\xa0"
+                                   "Ctrl+A",
+                                   1},
+                                  {"CTRL+A\xe2\x80\xaf", 2}})),
             "duplicate accelerator CTRL+A\xe2\x80\xaf");
 }
 

@@ -13,14 +13,14 @@ TEST(Utf8, AcceptsWellFormedTextAtEveryLengthBoundary) {
   EXPECT_TRUE(valid(""));
   EXPECT_TRUE(valid("Ctrl+Shift+K"));
   EXPECT_TRUE(valid("\x7f"));
-  EXPECT_TRUE(valid("\xc2\x80"));              // U+0080
-  EXPECT_TRUE(valid("\xdf\xbf"));              // U+07FF
-  EXPECT_TRUE(valid("\xe0\xa0\x80"));          // U+0800
-  EXPECT_TRUE(valid("\xed\x9f\xbf"));          // U+D7FF, just below the surrogates
-  EXPECT_TRUE(valid("\xee\x80\x80"));          // U+E000, just above them
-  EXPECT_TRUE(valid("\xef\xbf\xbf"));          // U+FFFF
-  EXPECT_TRUE(valid("\xf0\x90\x80\x80"));      // U+10000
-  EXPECT_TRUE(valid("\xf4\x8f\xbf\xbf"));      // U+10FFFF
+  EXPECT_TRUE(valid("\xc2\x80"));          // U+0080
+  EXPECT_TRUE(valid("\xdf\xbf"));          // U+07FF
+  EXPECT_TRUE(valid("\xe0\xa0\x80"));      // U+0800
+  EXPECT_TRUE(valid("\xed\x9f\xbf"));      // U+D7FF, just below the surrogates
+  EXPECT_TRUE(valid("\xee\x80\x80"));      // U+E000, just above them
+  EXPECT_TRUE(valid("\xef\xbf\xbf"));      // U+FFFF
+  EXPECT_TRUE(valid("\xf0\x90\x80\x80"));  // U+10000
+  EXPECT_TRUE(valid("\xf4\x8f\xbf\xbf"));  // U+10FFFF
   EXPECT_TRUE(valid("Ctrl+\xc3\xa9 \xe2\x80\x83"));
 }
 

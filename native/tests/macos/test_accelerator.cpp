@@ -59,8 +59,8 @@ TEST(CarbonAccelerator, NamedKeysUseMacKeyCodes) {
 }
 
 TEST(CarbonAccelerator, KeysCarbonCannotUseAreRefused) {
-  for (const char* name : {"F21", "F24", "Insert", "CapsLock", "NumLock", "NumpadEnter", "PrintScreen", "ScrollLock",
-                           "Pause", "Fn", "AA"})
+  for (const char* name :
+       {"F21", "F24", "Insert", "CapsLock", "NumLock", "NumpadEnter", "PrintScreen", "ScrollLock", "Pause", "Fn", "AA"})
     EXPECT_EQ(refusal(std::string("Ctrl+") + name), std::string("unsupported macOS key: ") + name);
 }
 

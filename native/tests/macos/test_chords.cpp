@@ -46,32 +46,25 @@ KmxStatus chord(KmxHandle h, std::initializer_list<uint32_t> modifiers, uint32_t
 TEST_F(Chords, MetaShiftKPostsSixMarkedEvents) {
   KmxHandle h = create();
   ASSERT_EQ(chord(h, {LEFT_META, LEFT_SHIFT}, KEY_K), KMX_OK) << last_error(h);
-  EXPECT_EQ(posted(0x120000), (std::vector<Posted>{{0x37, true},
-                                                   {0x38, true},
-                                                   {0x28, true},
-                                                   {0x28, false},
-                                                   {0x38, false},
-                                                   {0x37, false}}));
+  EXPECT_EQ(
+      posted(0x120000),
+      (std::vector<Posted>{{0x37, true}, {0x38, true}, {0x28, true}, {0x28, false}, {0x38, false}, {0x37, false}}));
   EXPECT_EQ(keys_down(), 0u);
 }
 
 TEST_F(Chords, BothShiftKeysArePressedButFlaggedOnce) {
   KmxHandle h = create();
   ASSERT_EQ(chord(h, {LEFT_SHIFT, RIGHT_SHIFT}, KEY_A), KMX_OK) << last_error(h);
-  EXPECT_EQ(posted(0x20000), (std::vector<Posted>{{0x38, true},
-                                                  {0x3C, true},
-                                                  {0x00, true},
-                                                  {0x00, false},
-                                                  {0x3C, false},
-                                                  {0x38, false}}));
+  EXPECT_EQ(
+      posted(0x20000),
+      (std::vector<Posted>{{0x38, true}, {0x3C, true}, {0x00, true}, {0x00, false}, {0x3C, false}, {0x38, false}}));
 }
 
 TEST_F(Chords, HeldModifierGetsNoEventsButKeepsItsFlag) {
   KmxHandle h = create();
   kmxsim_key_press(0x37);  // the user holds left command
   ASSERT_EQ(chord(h, {LEFT_META, LEFT_SHIFT}, KEY_K), KMX_OK) << last_error(h);
-  EXPECT_EQ(posted(0x120000),
-            (std::vector<Posted>{{0x38, true}, {0x28, true}, {0x28, false}, {0x38, false}}));
+  EXPECT_EQ(posted(0x120000), (std::vector<Posted>{{0x38, true}, {0x28, true}, {0x28, false}, {0x38, false}}));
   EXPECT_TRUE(kmxsim_key_is_down(0x37));
   kmxsim_key_release(0x37);
 }

@@ -111,8 +111,9 @@ struct Combo {
 std::optional<Combo> unused_combo() {
   const std::pair<const char*, uint32_t> keys[] = {{"F13", 0x69}, {"F15", 0x71}, {"F16", 0x6A}, {"F17", 0x40},
                                                    {"F18", 0x4F}, {"F19", 0x50}, {"F20", 0x5A}};
-  const std::pair<const char*, uint32_t> mods[] = {
-      {"Ctrl+Alt+", CONTROL | OPTION}, {"Ctrl+Alt+Shift+", CONTROL | OPTION | SHIFT}, {"Cmd+Ctrl+Alt+", CMD | CONTROL | OPTION}};
+  const std::pair<const char*, uint32_t> mods[] = {{"Ctrl+Alt+", CONTROL | OPTION},
+                                                   {"Ctrl+Alt+Shift+", CONTROL | OPTION | SHIFT},
+                                                   {"Cmd+Ctrl+Alt+", CMD | CONTROL | OPTION}};
   for (auto [mod, mask] : mods)
     for (auto [key, code] : keys)
       if (!kmxsim_hotkey_registered(code, mask)) {

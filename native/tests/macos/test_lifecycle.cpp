@@ -88,8 +88,8 @@ TEST_F(Lifecycle, StopReleasesTapsAndHotkeysAndClosesTheEventSource) {
 }
 
 TEST_F(Lifecycle, TapDisabledBySystemIsReEnabledOnTheNextWake) {
-  for (uint32_t reason : {static_cast<uint32_t>(kCGEventTapDisabledByTimeout),
-                          static_cast<uint32_t>(kCGEventTapDisabledByUserInput)}) {
+  for (uint32_t reason :
+       {static_cast<uint32_t>(kCGEventTapDisabledByTimeout), static_cast<uint32_t>(kCGEventTapDisabledByUserInput)}) {
     if (handle_ == nullptr) create(KMX_RAW_KEYS | KMX_RAW_BUTTONS);
     ASSERT_EQ(kmxsim_disable_taps(reason), 2);
     // The tap callback itself wakes the worker; no command is needed.

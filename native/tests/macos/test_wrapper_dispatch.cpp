@@ -172,8 +172,7 @@ TEST(HotkeyErrorText, EachVariantHasItsFixedText) {
   EXPECT_EQ(HotkeyError::install_handler_failed(-108).display(), "InstallEventHandler failed: OSStatus -108");
   EXPECT_EQ(HotkeyError::remove_handler_failed(-9876).display(), "RemoveEventHandler failed: OSStatus -9876");
   EXPECT_EQ(HotkeyError::run_event_loop_failed(-9875).display(), "RunCurrentEventLoop failed: OSStatus -9875");
-  EXPECT_EQ(HotkeyError::unregister_failed(2147483647).display(),
-            "UnregisterEventHotKey failed: OSStatus 2147483647");
+  EXPECT_EQ(HotkeyError::unregister_failed(2147483647).display(), "UnregisterEventHotKey failed: OSStatus 2147483647");
 }
 
 }  // namespace

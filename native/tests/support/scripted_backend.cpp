@@ -211,10 +211,9 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   }
   const int fd = static_cast<int>(wake->worker_end);
   auto thread = WorkerThread::start(
-      "keymux-scripted", [rx = std::move(command_rx), events = pipes.sender, motion = pipes.motion,
-                          init = std::move(init_tx), fd]() mutable {
-        scripted::worker(std::move(rx), std::move(events), std::move(motion), std::move(init), fd);
-      });
+      "keymux-scripted",
+      [rx = std::move(command_rx), events = pipes.sender, motion = pipes.motion, init = std::move(init_tx),
+       fd]() mutable { scripted::worker(std::move(rx), std::move(events), std::move(motion), std::move(init), fd); });
   if (!thread) return std::move(thread).error();
   pipes.sender.reset();
 

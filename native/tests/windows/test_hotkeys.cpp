@@ -117,7 +117,8 @@ TEST_F(Hotkeys, CombinationHeldElsewhereIsRefusedAndTheApplyRollsBack) {
 
   EXPECT_EQ(rt.apply({{1, "Ctrl+Alt+O", ""}, {2, "Ctrl+Alt+I", ""}, {3, "Alt+Ctrl+P", ""}}), KMX_ERR_BACKEND);
   const std::string error = last_error(rt.get());
-  EXPECT_EQ(error.rfind("backend error: HotKey already registered: HotKey { mods: Alt | Control, key: KeyP, id: ", 0), 0u)
+  EXPECT_EQ(error.rfind("backend error: HotKey already registered: HotKey { mods: Alt | Control, key: KeyP, id: ", 0),
+            0u)
       << error;
   EXPECT_EQ(leftovers(rt.get()), "");
 

@@ -47,9 +47,12 @@ TEST_F(RawInput, ChordComesBackAsSelfInjectedKeysInPlanOrder) {
     uint8_t down;
   };
   auto is_k = [](uint32_t vk) { return vk == 0x4B; };
-  const Expected expected[] = {{is_control_vk, KMX_MOD_CONTROL, 1}, {is_shift_vk, KMX_MOD_SHIFT, 1},
-                               {is_k, KMX_MOD_NONE, 1},             {is_k, KMX_MOD_NONE, 0},
-                               {is_shift_vk, KMX_MOD_SHIFT, 0},      {is_control_vk, KMX_MOD_CONTROL, 0}};
+  const Expected expected[] = {{is_control_vk, KMX_MOD_CONTROL, 1},
+                               {is_shift_vk, KMX_MOD_SHIFT, 1},
+                               {is_k, KMX_MOD_NONE, 1},
+                               {is_k, KMX_MOD_NONE, 0},
+                               {is_shift_vk, KMX_MOD_SHIFT, 0},
+                               {is_control_vk, KMX_MOD_CONTROL, 0}};
   for (size_t i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);
     EXPECT_TRUE(expected[i].code(keys[i].native_code)) << std::hex << keys[i].native_code;
@@ -148,9 +151,7 @@ TEST_F(RawInput, WheelAndDoubleClicksProduceNothing) {
 }
 
 TEST_F(RawInput, MaskChangesSwitchWhatIsReported) {
-  auto click = [] {
-    send({mouse_input(MOUSEEVENTF_RIGHTDOWN, 10, 10), mouse_input(MOUSEEVENTF_RIGHTUP, 10, 10)});
-  };
+  auto click = [] { send({mouse_input(MOUSEEVENTF_RIGHTDOWN, 10, 10), mouse_input(MOUSEEVENTF_RIGHTUP, 10, 10)}); };
   auto key = [] { send({key_input('W', true), key_input('W', false)}); };
 
   ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_KEYS), KMX_OK);

@@ -39,7 +39,8 @@ TEST(X11AcceleratorKeys, PortableNamesMatchWithoutRegardToCase) {
 
 TEST(X11AcceleratorErrors, EachMalformedShapeIsNamed) {
   EXPECT_EQ(parse_failure("Ctrl++A"), "Ctrl++A: empty token between \"+\" separators");
-  EXPECT_EQ(parse_failure("Ctrl+A+Shift"), "Ctrl+A+Shift: invalid format: \"Shift\" follows the key; the key comes last");
+  EXPECT_EQ(parse_failure("Ctrl+A+Shift"),
+            "Ctrl+A+Shift: invalid format: \"Shift\" follows the key; the key comes last");
   EXPECT_EQ(parse_failure("Ctrl+Shift"), "Ctrl+Shift: invalid format: no key, only modifiers");
   EXPECT_EQ(parse_failure("Ctrl+Nope"), "Ctrl+Nope: unrecognised key \"Nope\"");
   EXPECT_EQ(parse_failure(" A"), " A: unrecognised key \" A\"");
@@ -67,11 +68,45 @@ TEST(X11AcceleratorNormalize, InvalidTextNeverEqualsAValidOne) {
 }
 
 TEST(X11AcceleratorKeys, EveryPortableKeyNameParsesToItsOwnRow) {
-  for (const char* name : {"KeyA", "Digit0", "Enter", "Escape", "Backspace", "Tab", "Space", "Minus", "Equal",
-                           "BracketLeft", "BracketRight", "Backslash", "Semicolon", "Quote", "Backquote", "Comma",
-                           "Period", "Slash", "CapsLock", "F1", "F12", "F13", "F20", "F21", "PrintScreen", "Pause",
-                           "Insert", "Home", "PageUp", "Delete", "End", "PageDown", "NumLock", "NumpadDivide",
-                           "NumpadMultiply", "NumpadSubtract", "NumpadAdd", "Numpad0", "NumpadDecimal"}) {
+  for (const char* name : {"KeyA",
+                           "Digit0",
+                           "Enter",
+                           "Escape",
+                           "Backspace",
+                           "Tab",
+                           "Space",
+                           "Minus",
+                           "Equal",
+                           "BracketLeft",
+                           "BracketRight",
+                           "Backslash",
+                           "Semicolon",
+                           "Quote",
+                           "Backquote",
+                           "Comma",
+                           "Period",
+                           "Slash",
+                           "CapsLock",
+                           "F1",
+                           "F12",
+                           "F13",
+                           "F20",
+                           "F21",
+                           "PrintScreen",
+                           "Pause",
+                           "Insert",
+                           "Home",
+                           "PageUp",
+                           "Delete",
+                           "End",
+                           "PageDown",
+                           "NumLock",
+                           "NumpadDivide",
+                           "NumpadMultiply",
+                           "NumpadSubtract",
+                           "NumpadAdd",
+                           "Numpad0",
+                           "NumpadDecimal"}) {
     const Accelerator a = parsed(name);
     EXPECT_EQ(canonical_text(a), name);
     EXPECT_NE(a.keysym, 0u) << name;

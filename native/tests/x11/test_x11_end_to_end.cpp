@@ -74,9 +74,8 @@ class OtherClient {
   }
   // True when the grab was taken (no BadAccess).
   bool grab(KeySym sym, unsigned modifiers) {
-    return trapped([&] {
-      XGrabKey(d_, code(sym), modifiers, DefaultRootWindow(d_), False, GrabModeAsync, GrabModeAsync);
-    });
+    return trapped(
+        [&] { XGrabKey(d_, code(sym), modifiers, DefaultRootWindow(d_), False, GrabModeAsync, GrabModeAsync); });
   }
   void ungrab(KeySym sym, unsigned modifiers) {
     XUngrabKey(d_, code(sym), modifiers, DefaultRootWindow(d_));
@@ -99,9 +98,7 @@ class OtherClient {
 
 class X11EndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(other.display(), nullptr) << "no X display; run under with_xvfb.sh";
-  }
+  void SetUp() override { ASSERT_NE(other.display(), nullptr) << "no X display; run under with_xvfb.sh"; }
   void TearDown() override {
     if (h) {
       kmx_stop(h);

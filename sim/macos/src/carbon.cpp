@@ -29,39 +29,37 @@ UInt32 carbon_modifiers(CGEventFlags flags) {
   return m;
 }
 
-HotkeyRegistration *find_combination(UInt32 code, UInt32 modifiers) {
-  for (auto &r : sim().hotkeys)
+HotkeyRegistration* find_combination(UInt32 code, UInt32 modifiers) {
+  for (auto& r : sim().hotkeys)
     if (r.keycode == code && r.modifiers == modifiers) return &r;
   return nullptr;
 }
 
-HotkeyRegistration *find_token(uintptr_t token) {
-  for (auto &r : sim().hotkeys)
+HotkeyRegistration* find_token(uintptr_t token) {
+  for (auto& r : sim().hotkeys)
     if (r.token == token) return &r;
   return nullptr;
 }
 
-void queue_edge_locked(const HotkeyRegistration &r, bool down) {
-  queue_carbon_event_locked(
-      CarbonEvent{kEventClassKeyboard, down ? UInt32{kEventHotKeyPressed} : UInt32{kEventHotKeyReleased}, r.id,
-                  r.target});
+void queue_edge_locked(const HotkeyRegistration& r, bool down) {
+  queue_carbon_event_locked(CarbonEvent{
+      kEventClassKeyboard, down ? UInt32{kEventHotKeyPressed} : UInt32{kEventHotKeyReleased}, r.id, r.target});
 }
 
-bool handles(const Handler &h, const CarbonEvent &e) {
+bool handles(const Handler& h, const CarbonEvent& e) {
   if (h.target != e.target) return false;
-  return std::any_of(h.types.begin(), h.types.end(), [&](const EventTypeSpec &t) {
-    return t.eventClass == e.event_class && t.eventKind == e.kind;
-  });
+  return std::any_of(h.types.begin(), h.types.end(),
+                     [&](const EventTypeSpec& t) { return t.eventClass == e.event_class && t.eventKind == e.kind; });
 }
 
 bool installed(uintptr_t token) {
-  const auto &hs = sim().handlers;
-  return std::any_of(hs.begin(), hs.end(), [&](const Handler &h) { return h.token == token; });
+  const auto& hs = sim().handlers;
+  return std::any_of(hs.begin(), hs.end(), [&](const Handler& h) { return h.token == token; });
 }
 
 void app_thread_main() {
   pthread_setname_np(pthread_self(), "kmxsim-appevts");
-  Sim &s = sim();
+  Sim& s = sim();
   std::unique_lock<std::mutex> lock(s.mu);
   s.app_thread_id = std::this_thread::get_id();
   for (;;) {
@@ -72,7 +70,7 @@ void app_thread_main() {
     std::vector<Handler> matching;
     for (auto it = s.handlers.rbegin(); it != s.handlers.rend(); ++it)
       if (handles(*it, ref.event)) matching.push_back(*it);
-    for (const Handler &h : matching) {
+    for (const Handler& h : matching) {
       if (!installed(h.token)) continue;
       s.handler_running = h.token;
       lock.unlock();
@@ -88,15 +86,15 @@ void app_thread_main() {
   }
 }
 
-OpaqueEventRef *checked_event(EventRef e) {
+OpaqueEventRef* checked_event(EventRef e) {
   if (e && e->magic != EVENT_MAGIC) fatal("Carbon event used outside its handler");
   return e;
 }
 
 }  // namespace
 
-void queue_carbon_event_locked(const CarbonEvent &e) {
-  Sim &s = sim();
+void queue_carbon_event_locked(const CarbonEvent& e) {
+  Sim& s = sim();
   s.app_queue.push_back(e);
   if (!s.app_thread_started) {
     s.app_thread_started = true;
@@ -106,10 +104,10 @@ void queue_carbon_event_locked(const CarbonEvent &e) {
 }
 
 void hotkey_key_input_locked(uint16_t code, bool down, bool autorepeat, CGEventFlags flags) {
-  Sim &s = sim();
+  Sim& s = sim();
   if (down) {
     if (autorepeat) return;
-    HotkeyRegistration *r = find_combination(code, carbon_modifiers(flags));
+    HotkeyRegistration* r = find_combination(code, carbon_modifiers(flags));
     if (!r || r->token == 0) return;
     queue_edge_locked(*r, true);
     s.pressed_hotkeys[code] = r->token;
@@ -118,12 +116,12 @@ void hotkey_key_input_locked(uint16_t code, bool down, bool autorepeat, CGEventF
   auto it = s.pressed_hotkeys.find(code);
   if (it == s.pressed_hotkeys.end()) return;
   // The release belongs to the combination that was pressed, whatever the modifiers are now.
-  if (HotkeyRegistration *r = find_token(it->second)) queue_edge_locked(*r, false);
+  if (HotkeyRegistration* r = find_token(it->second)) queue_edge_locked(*r, false);
   s.pressed_hotkeys.erase(it);
 }
 
 int hotkey_edge_locked(UInt32 code, UInt32 modifiers, bool down) {
-  HotkeyRegistration *r = find_combination(code, modifiers);
+  HotkeyRegistration* r = find_combination(code, modifiers);
   if (!r) return KMXSIM_HOTKEY_NONE;
   if (r->token == 0) return KMXSIM_HOTKEY_OTHER_APP;
   queue_edge_locked(*r, down);
@@ -139,19 +137,19 @@ extern "C" {
 EventTargetRef GetApplicationEventTarget(void) { return reinterpret_cast<EventTargetRef>(APPLICATION_TARGET); }
 
 UInt32 GetEventClass(EventRef inEvent) {
-  OpaqueEventRef *e = checked_event(inEvent);
+  OpaqueEventRef* e = checked_event(inEvent);
   return e ? e->event.event_class : 0;
 }
 
 UInt32 GetEventKind(EventRef inEvent) {
-  OpaqueEventRef *e = checked_event(inEvent);
+  OpaqueEventRef* e = checked_event(inEvent);
   return e ? e->event.kind : 0;
 }
 
 OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
-                           EventParamType *outActualType, ByteCount inBufferSize, ByteCount *outActualSize,
-                           void *outData) {
-  OpaqueEventRef *e = checked_event(inEvent);
+                           EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
+                           void* outData) {
+  OpaqueEventRef* e = checked_event(inEvent);
   {
     Lock lock;
     int32_t status = 0;
@@ -170,7 +168,7 @@ OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamTy
 }
 
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-                             const EventTypeSpec *inList, void *inUserData, EventHandlerRef *outRef) {
+                             const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef) {
   Lock lock;
   if (outRef) *outRef = nullptr;
   int32_t status = 0;
@@ -189,21 +187,20 @@ OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler,
 
 OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef) {
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   int32_t status = 0;
   if (should_fail(KMXSIM_FN_RemoveEventHandler, &status)) return status;
   const auto token = reinterpret_cast<uintptr_t>(inHandlerRef);
-  auto it = std::find_if(s.handlers.begin(), s.handlers.end(), [&](const Handler &h) { return h.token == token; });
+  auto it = std::find_if(s.handlers.begin(), s.handlers.end(), [&](const Handler& h) { return h.token == token; });
   if (it == s.handlers.end()) return paramErr;
   s.handlers.erase(it);
   // Once removed, the handler's user data may be freed: wait out a call in progress on the event thread.
-  if (std::this_thread::get_id() != s.app_thread_id)
-    s.cv.wait(lock.raw(), [&] { return s.handler_running != token; });
+  if (std::this_thread::get_id() != s.app_thread_id) s.cv.wait(lock.raw(), [&] { return s.handler_running != token; });
   return noErr;
 }
 
 OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
-                             EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef *outRef) {
+                             EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef) {
   (void)inOptions;
   Lock lock;
   if (outRef) *outRef = nullptr;
@@ -224,13 +221,13 @@ OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, Even
 
 OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey) {
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   int32_t status = 0;
   if (should_fail(KMXSIM_FN_UnregisterEventHotKey, &status)) return status;
   const auto token = reinterpret_cast<uintptr_t>(inHotKey);
   if (token == 0 || !find_token(token)) return eventHotKeyInvalidErr;
-  std::erase_if(s.hotkeys, [&](const HotkeyRegistration &r) { return r.token == token; });
-  std::erase_if(s.pressed_hotkeys, [&](const auto &p) { return p.second == token; });
+  std::erase_if(s.hotkeys, [&](const HotkeyRegistration& r) { return r.token == token; });
+  std::erase_if(s.pressed_hotkeys, [&](const auto& p) { return p.second == token; });
   return noErr;
 }
 

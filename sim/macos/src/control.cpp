@@ -10,8 +10,8 @@
 namespace kmxsim {
 namespace {
 
-void physical_key_locked(uint16_t code, bool down, bool autorepeat, const CGEventFlags *exact_flags) {
-  Sim &s = sim();
+void physical_key_locked(uint16_t code, bool down, bool autorepeat, const CGEventFlags* exact_flags) {
+  Sim& s = sim();
   if (code == 57 && down && !autorepeat) s.caps_lock = !s.caps_lock;
   s.hid_down[code] = down;
   s.combined_down[code] = down;
@@ -36,19 +36,19 @@ EventData pointer_event_locked(CGEventType type, uint32_t button) {
 }
 
 bool idle_locked() {
-  Sim &s = sim();
+  Sim& s = sim();
   if (!s.app_queue.empty() || s.app_dispatching) return false;
-  for (const Tap *t : s.taps) {
+  for (const Tap* t : s.taps) {
     if (t->in_callback) return false;
     if (!t->pending.empty() && tap_deliverable_locked(*t)) return false;
   }
   // Descriptor sources of running loops: a callout in progress, or readable data the loop is about to hand over.
-  for (const __CFRunLoop *rl : s.loops) {
+  for (const __CFRunLoop* rl : s.loops) {
     if (rl->in_callout > 0) return false;
     if (rl->running == 0) continue;
-    for (const __CFRunLoopSource *src : rl->sources) {
+    for (const __CFRunLoopSource* src : rl->sources) {
       if (!src->valid || !src->owner || src->owner->kind != Kind::FileDescriptor) continue;
-      const auto *f = static_cast<const __CFFileDescriptor *>(src->owner);
+      const auto* f = static_cast<const __CFFileDescriptor*>(src->owner);
       if (!f->valid || !(f->enabled & kCFFileDescriptorReadCallBack) || f->fd < 0) continue;
       pollfd p{f->fd, POLLIN, 0};
       if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) return false;
@@ -58,10 +58,10 @@ bool idle_locked() {
 }
 
 int count_open_fds() {
-  DIR *d = ::opendir("/proc/self/fd");
+  DIR* d = ::opendir("/proc/self/fd");
   if (!d) return -1;
   int n = 0;
-  while (const dirent *ent = ::readdir(d))
+  while (const dirent* ent = ::readdir(d))
     if (ent->d_name[0] != '.') ++n;
   ::closedir(d);
   return n - 1;  // the directory stream's own descriptor
@@ -76,7 +76,7 @@ extern "C" {
 
 void kmxsim_reset(void) {
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   s.trusted = true;
   s.input_monitoring = true;
   s.hid_down.reset();
@@ -86,7 +86,7 @@ void kmxsim_reset(void) {
   s.pointer = CGPoint{0, 0};
   s.switches = {};
   s.posted.clear();
-  std::erase_if(s.hotkeys, [](const HotkeyRegistration &r) { return r.token == 0; });
+  std::erase_if(s.hotkeys, [](const HotkeyRegistration& r) { return r.token == 0; });
   s.pressed_hotkeys.clear();
 }
 
@@ -129,7 +129,7 @@ void kmxsim_key_event(uint16_t keycode, bool down, bool autorepeat, uint64_t fla
 
 void kmxsim_mouse_button(uint32_t button, bool down) {
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   if (button < s.buttons_down.size()) s.buttons_down[button] = down;
   CGEventType type;
   switch (button) {
@@ -148,7 +148,7 @@ void kmxsim_mouse_button(uint32_t button, bool down) {
 
 void kmxsim_mouse_move(double x, double y) {
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   s.pointer = CGPoint{x, y};
   CGEventType type = kCGEventMouseMoved;
   uint32_t button = 0;
@@ -182,9 +182,9 @@ bool kmxsim_key_is_down(uint16_t keycode) {
   return sim().combined_down[keycode];
 }
 
-size_t kmxsim_keys_down(uint16_t *out, size_t cap) {
+size_t kmxsim_keys_down(uint16_t* out, size_t cap) {
   Lock lock;
-  const auto &down = sim().combined_down;
+  const auto& down = sim().combined_down;
   size_t n = 0;
   for (size_t code = 0; code < down.size(); ++code) {
     if (!down[code]) continue;
@@ -199,7 +199,7 @@ int kmxsim_disable_taps(uint32_t reason) {
     fatal("kmxsim_disable_taps: reason must be a tap-disabled notification");
   Lock lock;
   int n = 0;
-  for (Tap *t : sim().taps) {
+  for (Tap* t : sim().taps) {
     if (!t->port->valid || !t->enabled) continue;
     t->enabled = false;
     EventData note;
@@ -211,9 +211,9 @@ int kmxsim_disable_taps(uint32_t reason) {
   return n;
 }
 
-size_t kmxsim_posted_events(kmxsim_posted_event *out, size_t cap) {
+size_t kmxsim_posted_events(kmxsim_posted_event* out, size_t cap) {
   Lock lock;
-  const auto &log = sim().posted;
+  const auto& log = sim().posted;
   if (out) std::copy_n(log.begin(), std::min(cap, log.size()), out);
   return log.size();
 }
@@ -225,9 +225,9 @@ void kmxsim_clear_posted_events(void) {
 
 int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t modifiers) {
   Lock lock;
-  auto &hs = sim().hotkeys;
+  auto& hs = sim().hotkeys;
   if (std::any_of(hs.begin(), hs.end(),
-                  [&](const HotkeyRegistration &r) { return r.keycode == keycode && r.modifiers == modifiers; }))
+                  [&](const HotkeyRegistration& r) { return r.keycode == keycode && r.modifiers == modifiers; }))
     return eventHotKeyExistsErr;
   HotkeyRegistration r;
   r.keycode = keycode;
@@ -238,7 +238,7 @@ int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t modifiers) {
 
 void kmxsim_other_app_unregister_hotkey(uint32_t keycode, uint32_t modifiers) {
   Lock lock;
-  std::erase_if(sim().hotkeys, [&](const HotkeyRegistration &r) {
+  std::erase_if(sim().hotkeys, [&](const HotkeyRegistration& r) {
     return r.token == 0 && r.keycode == keycode && r.modifiers == modifiers;
   });
 }
@@ -255,8 +255,8 @@ int kmxsim_hotkey_release(uint32_t keycode, uint32_t modifiers) {
 
 bool kmxsim_hotkey_registered(uint32_t keycode, uint32_t modifiers) {
   Lock lock;
-  const auto &hs = sim().hotkeys;
-  return std::any_of(hs.begin(), hs.end(), [&](const HotkeyRegistration &r) {
+  const auto& hs = sim().hotkeys;
+  return std::any_of(hs.begin(), hs.end(), [&](const HotkeyRegistration& r) {
     return r.token != 0 && r.keycode == keycode && r.modifiers == modifiers;
   });
 }
@@ -264,7 +264,7 @@ bool kmxsim_hotkey_registered(uint32_t keycode, uint32_t modifiers) {
 void kmxsim_fail_calls(kmxsim_function fn, uint32_t nth, uint32_t count, int32_t status) {
   if (static_cast<int>(fn) < 0 || static_cast<int>(fn) >= KMXSIM_FN_COUNT) fatal("kmxsim_fail_calls: unknown function");
   Lock lock;
-  FailureSwitch &s = sim().switches[fn];
+  FailureSwitch& s = sim().switches[fn];
   s.fail_from = uint64_t{s.calls} + std::max<uint32_t>(nth, 1);
   s.fail_to = count == KMXSIM_FOREVER ? UINT64_MAX : s.fail_from + count;
   s.status = status;
@@ -278,25 +278,25 @@ uint32_t kmxsim_call_count(kmxsim_function fn) {
   return sim().switches[fn].calls;
 }
 
-void kmxsim_get_counts(kmxsim_counts *out) {
+void kmxsim_get_counts(kmxsim_counts* out) {
   if (!out) return;
   const int fds = count_open_fds();
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   kmxsim_counts c{};
-  for (const Tap *t : s.taps) {
+  for (const Tap* t : s.taps) {
     if (!t->port->valid) continue;
     ++c.taps;
     if (t->enabled) ++c.enabled_taps;
   }
   c.run_loops = static_cast<int>(s.loops.size());
   c.run_loop_sources = s.sources;
-  for (const __CFRunLoop *rl : s.loops) c.attached_sources += static_cast<int>(rl->sources.size());
+  for (const __CFRunLoop* rl : s.loops) c.attached_sources += static_cast<int>(rl->sources.size());
   c.file_descriptors = s.descriptors;
   c.events = s.events;
   c.event_sources = s.event_sources;
   c.event_handlers = static_cast<int>(s.handlers.size());
-  for (const auto &r : s.hotkeys) (r.token ? c.hotkeys : c.other_app_hotkeys) += 1;
+  for (const auto& r : s.hotkeys) (r.token ? c.hotkeys : c.other_app_hotkeys) += 1;
   c.open_fds = fds;
   c.valid_file_descriptors = s.valid_descriptors;
   *out = c;
@@ -309,8 +309,8 @@ bool kmxsim_flush(uint32_t timeout_ms) {
   while (!idle_locked()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
-    sim().cv.wait_for(lock.raw(), std::min<std::chrono::steady_clock::duration>(deadline - now,
-                                                                                 std::chrono::milliseconds(5)));
+    sim().cv.wait_for(lock.raw(),
+                      std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(5)));
   }
   return true;
 }

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 struct __CFString {
-  const char *text;
+  const char* text;
 };
 
 namespace {
@@ -22,13 +22,13 @@ const CFRunLoopMode kCFRunLoopCommonModes = &COMMON_MODES;
 
 namespace kmxsim {
 
-void invalidate_source_locked(__CFRunLoopSource *s) {
+void invalidate_source_locked(__CFRunLoopSource* s) {
   if (!s->valid) return;
   s->valid = false;
   retain_locked(s);
-  std::vector<__CFRunLoop *> loops;
+  std::vector<__CFRunLoop*> loops;
   loops.swap(s->loops);
-  for (__CFRunLoop *rl : loops) {
+  for (__CFRunLoop* rl : loops) {
     std::erase(rl->sources, s);
     wake_loop_locked(rl);
     release_locked(s);
@@ -37,7 +37,7 @@ void invalidate_source_locked(__CFRunLoopSource *s) {
   release_locked(s);
 }
 
-void invalidate_descriptor_locked(__CFFileDescriptor *f) {
+void invalidate_descriptor_locked(__CFFileDescriptor* f) {
   if (!f->valid) return;
   f->valid = false;
   --sim().valid_descriptors;
@@ -46,12 +46,12 @@ void invalidate_descriptor_locked(__CFFileDescriptor *f) {
   if (f->close_on_invalidate && f->fd >= 0) ::close(f->fd);
   if (f->context.release) {
     auto release = f->context.release;
-    void *info = f->context.info;
+    void* info = f->context.info;
     sim().deferred.push_back([release, info] { release(info); });
   }
 }
 
-void invalidate_port_locked(__CFMachPort *p) {
+void invalidate_port_locked(__CFMachPort* p) {
   if (!p->valid) return;
   p->valid = false;
   if (p->tap) {
@@ -64,12 +64,12 @@ void invalidate_port_locked(__CFMachPort *p) {
 
 namespace {
 
-__CFRunLoopSource *source_for_locked(Object *owner, __CFRunLoopSource *&slot) {
+__CFRunLoopSource* source_for_locked(Object* owner, __CFRunLoopSource*& slot) {
   if (slot && slot->valid) {
     retain_locked(slot);
     return slot;
   }
-  auto *s = new __CFRunLoopSource;
+  auto* s = new __CFRunLoopSource;
   retain_locked(owner);
   s->owner = owner;
   slot = s;
@@ -77,7 +77,7 @@ __CFRunLoopSource *source_for_locked(Object *owner, __CFRunLoopSource *&slot) {
   return s;
 }
 
-void check_allocator(CFAllocatorRef allocator, const char *caller) {
+void check_allocator(CFAllocatorRef allocator, const char* caller) {
   if (allocator != kCFAllocatorDefault) fatal(caller);
 }
 
@@ -90,11 +90,11 @@ extern "C" {
 
 CFFileDescriptorRef CFFileDescriptorCreate(CFAllocatorRef allocator, CFFileDescriptorNativeDescriptor fd,
                                            Boolean closeOnInvalidate, CFFileDescriptorCallBack callout,
-                                           const CFFileDescriptorContext *context) {
+                                           const CFFileDescriptorContext* context) {
   Lock lock;
   check_allocator(allocator, "CFFileDescriptorCreate: only the default allocator is simulated");
   if (should_fail(KMXSIM_FN_CFFileDescriptorCreate) || fd < 0) return nullptr;
-  auto *f = new __CFFileDescriptor;
+  auto* f = new __CFFileDescriptor;
   f->fd = fd;
   f->close_on_invalidate = closeOnInvalidate != 0;
   f->callout = callout;
@@ -113,7 +113,7 @@ CFFileDescriptorNativeDescriptor CFFileDescriptorGetNativeDescriptor(CFFileDescr
   return f->fd;
 }
 
-void CFFileDescriptorGetContext(CFFileDescriptorRef f, CFFileDescriptorContext *context) {
+void CFFileDescriptorGetContext(CFFileDescriptorRef f, CFFileDescriptorContext* context) {
   Lock lock;
   checked(f, "CFFileDescriptorGetContext");
   if (context) *context = f->context;
@@ -125,7 +125,7 @@ void CFFileDescriptorEnableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBa
   if (!f->valid) return;
   f->enabled |= callBackTypes & (kCFFileDescriptorReadCallBack | kCFFileDescriptorWriteCallBack);
   if (f->source)
-    for (__CFRunLoop *rl : f->source->loops) wake_loop_locked(rl);
+    for (__CFRunLoop* rl : f->source->loops) wake_loop_locked(rl);
 }
 
 void CFFileDescriptorDisableCallBacks(CFFileDescriptorRef f, CFOptionFlags callBackTypes) {
@@ -136,7 +136,7 @@ void CFFileDescriptorDisableCallBacks(CFFileDescriptorRef f, CFOptionFlags callB
 
 void CFFileDescriptorInvalidate(CFFileDescriptorRef f) {
   Lock lock;
-  invalidate_descriptor_locked(static_cast<__CFFileDescriptor *>(checked(f, "CFFileDescriptorInvalidate")));
+  invalidate_descriptor_locked(static_cast<__CFFileDescriptor*>(checked(f, "CFFileDescriptorInvalidate")));
 }
 
 Boolean CFFileDescriptorIsValid(CFFileDescriptorRef f) {
@@ -145,8 +145,7 @@ Boolean CFFileDescriptorIsValid(CFFileDescriptorRef f) {
   return f->valid;
 }
 
-CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator, CFFileDescriptorRef f,
-                                                       CFIndex order) {
+CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator, CFFileDescriptorRef f, CFIndex order) {
   (void)order;
   Lock lock;
   check_allocator(allocator, "CFFileDescriptorCreateRunLoopSource: only the default allocator is simulated");
@@ -157,7 +156,7 @@ CFRunLoopSourceRef CFFileDescriptorCreateRunLoopSource(CFAllocatorRef allocator,
 
 void CFMachPortInvalidate(CFMachPortRef port) {
   Lock lock;
-  invalidate_port_locked(static_cast<__CFMachPort *>(checked(port, "CFMachPortInvalidate")));
+  invalidate_port_locked(static_cast<__CFMachPort*>(checked(port, "CFMachPortInvalidate")));
 }
 
 Boolean CFMachPortIsValid(CFMachPortRef port) {
@@ -177,7 +176,7 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMac
 
 void CFRunLoopSourceInvalidate(CFRunLoopSourceRef source) {
   Lock lock;
-  invalidate_source_locked(static_cast<__CFRunLoopSource *>(checked(source, "CFRunLoopSourceInvalidate")));
+  invalidate_source_locked(static_cast<__CFRunLoopSource*>(checked(source, "CFRunLoopSourceInvalidate")));
 }
 
 Boolean CFRunLoopSourceIsValid(CFRunLoopSourceRef source) {

@@ -12,14 +12,14 @@ namespace {
 // A tap that cannot keep up is disabled by the system, as a Mac does with a stuck tap.
 constexpr size_t MAX_PENDING_PER_TAP = 10000;
 
-bool wants(const Tap &t, CGEventType type) {
+bool wants(const Tap& t, CGEventType type) {
   if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) return true;
   return type < 64 && (t.mask & CGEventMaskBit(type)) != 0;
 }
 
 }  // namespace
 
-void queue_tap_event_locked(Tap &t, const EventData &e) {
+void queue_tap_event_locked(Tap& t, const EventData& e) {
   t.pending.push_back(e);
   if (t.pending.size() > MAX_PENDING_PER_TAP && t.enabled) {
     t.enabled = false;
@@ -29,24 +29,24 @@ void queue_tap_event_locked(Tap &t, const EventData &e) {
     t.pending.push_back(note);
   }
   if (t.port && t.port->source)
-    for (__CFRunLoop *rl : t.port->source->loops) wake_loop_locked(rl);
+    for (__CFRunLoop* rl : t.port->source->loops) wake_loop_locked(rl);
 }
 
-void inject_locked(const EventData &e, CGEventTapLocation at) {
-  for (Tap *t : sim().taps) {
+void inject_locked(const EventData& e, CGEventTapLocation at) {
+  for (Tap* t : sim().taps) {
     if (!t->port->valid || !t->enabled || t->location < at || !wants(*t, e.type)) continue;
     queue_tap_event_locked(*t, e);
   }
 }
 
 void post_keyboard_locked(EventData e, CGEventTapLocation at, int64_t pid, bool delivered) {
-  Sim &s = sim();
+  Sim& s = sim();
   const auto code = static_cast<uint16_t>(e.field(kCGKeyboardEventKeycode));
   e.fields[kCGEventSourceUnixProcessID] = pid;
   if (is_modifier_key(code)) e.type = kCGEventFlagsChanged;
   e.location = s.pointer;
-  s.posted.push_back(kmxsim_posted_event{e.type, code, e.key_down, delivered, e.flags,
-                                         e.field(kCGEventSourceUserData), pid, static_cast<uint32_t>(at)});
+  s.posted.push_back(kmxsim_posted_event{e.type, code, e.key_down, delivered, e.flags, e.field(kCGEventSourceUserData),
+                                         pid, static_cast<uint32_t>(at)});
   if (!delivered) return;
   s.combined_down[code] = e.key_down;
   inject_locked(e, at);
@@ -68,7 +68,7 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
   Lock lock;
   if (source) checked(source, "CGEventCreateKeyboardEvent");
   if (should_fail(KMXSIM_FN_CGEventCreateKeyboardEvent)) return nullptr;
-  auto *e = new __CGEvent;
+  auto* e = new __CGEvent;
   ++sim().events;
   e->data.type = is_modifier_key(virtualKey) ? kCGEventFlagsChanged : (keyDown ? kCGEventKeyDown : kCGEventKeyUp);
   e->data.key_down = keyDown;
@@ -122,17 +122,17 @@ void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t v
 }
 
 CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place, CGEventTapOptions options,
-                               CGEventMask eventsOfInterest, CGEventTapCallBack callback, void *userInfo) {
+                               CGEventMask eventsOfInterest, CGEventTapCallBack callback, void* userInfo) {
   (void)place;
   Lock lock;
-  Sim &s = sim();
+  Sim& s = sim();
   if (should_fail(KMXSIM_FN_CGEventTapCreate) || !callback) return nullptr;
   // Only listen-only taps are simulated; an active tap would need Accessibility and could alter events.
   if (options != kCGEventTapOptionListenOnly) return nullptr;
   if (!s.input_monitoring && !s.trusted) return nullptr;
-  auto *port = new __CFMachPort;
+  auto* port = new __CFMachPort;
   port->tap = std::make_unique<Tap>();
-  Tap &t = *port->tap;
+  Tap& t = *port->tap;
   t.port = port;
   t.location = tap;
   t.mask = eventsOfInterest;
@@ -169,7 +169,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID) {
   Lock lock;
   if (should_fail(KMXSIM_FN_CGEventSourceCreate)) return nullptr;
-  auto *s = new __CGEventSource;
+  auto* s = new __CGEventSource;
   s->state = stateID;
   ++sim().event_sources;
   return s;

@@ -13,13 +13,13 @@ namespace {
 
 // The thread's run loop; its reference is dropped when the thread ends.
 struct ThreadLoop {
-  __CFRunLoop *loop = nullptr;
+  __CFRunLoop* loop = nullptr;
   ~ThreadLoop() {
     if (!loop) return;
     Lock lock;
-    std::vector<__CFRunLoopSource *> sources;
+    std::vector<__CFRunLoopSource*> sources;
     sources.swap(loop->sources);
-    for (__CFRunLoopSource *s : sources) {
+    for (__CFRunLoopSource* s : sources) {
       std::erase(s->loops, loop);
       release_locked(s);
     }
@@ -35,36 +35,36 @@ struct ThreadLoop {
 
 thread_local ThreadLoop THREAD_LOOP;
 
-void check_mode(CFRunLoopMode mode, const char *caller) {
+void check_mode(CFRunLoopMode mode, const char* caller) {
   if (mode != kCFRunLoopCommonModes && mode != kCFRunLoopDefaultMode) fatal(caller);
 }
 
-void drain_wake_pipe(__CFRunLoop *rl) {
+void drain_wake_pipe(__CFRunLoop* rl) {
   char buf[64];
   while (::read(rl->wake_read, buf, sizeof buf) > 0) {
   }
 }
 
-Tap *tap_of(__CFRunLoopSource *s) {
+Tap* tap_of(__CFRunLoopSource* s) {
   if (!s->valid || !s->owner || s->owner->kind != Kind::MachPort) return nullptr;
-  auto *p = static_cast<__CFMachPort *>(s->owner);
+  auto* p = static_cast<__CFMachPort*>(s->owner);
   return p->valid ? p->tap.get() : nullptr;
 }
 
 // Delivers one queued tap event of this loop; false when there was none.
-bool deliver_one_tap_event(Lock &lock, __CFRunLoop *rl) {
-  for (__CFRunLoopSource *s : rl->sources) {
-    Tap *t = tap_of(s);
+bool deliver_one_tap_event(Lock& lock, __CFRunLoop* rl) {
+  for (__CFRunLoopSource* s : rl->sources) {
+    Tap* t = tap_of(s);
     if (!t || t->pending.empty() || t->in_callback) continue;
-    auto *event = new __CGEvent;
+    auto* event = new __CGEvent;
     ++sim().events;
     event->data = std::move(t->pending.front());
     t->pending.pop_front();
     t->in_callback = true;
-    __CFMachPort *port = t->port;
+    __CFMachPort* port = t->port;
     retain_locked(port);
     CGEventTapCallBack callback = t->callback;
-    void *info = t->user_info;
+    void* info = t->user_info;
     lock.raw().unlock();
     callback(reinterpret_cast<CGEventTapProxy>(t), event->data.type, event, info);
     lock.raw().lock();
@@ -77,20 +77,20 @@ bool deliver_one_tap_event(Lock &lock, __CFRunLoop *rl) {
   return false;
 }
 
-bool has_tap_work(__CFRunLoop *rl) {
-  for (__CFRunLoopSource *s : rl->sources) {
-    Tap *t = tap_of(s);
+bool has_tap_work(__CFRunLoop* rl) {
+  for (__CFRunLoopSource* s : rl->sources) {
+    Tap* t = tap_of(s);
     if (t && !t->pending.empty() && !t->in_callback) return true;
   }
   return false;
 }
 
 struct Polled {
-  __CFFileDescriptor *f;
+  __CFFileDescriptor* f;
   CFOptionFlags wanted;
 };
 
-void run(Lock &lock, __CFRunLoop *rl) {
+void run(Lock& lock, __CFRunLoop* rl) {
   std::vector<pollfd> fds;
   std::vector<Polled> polled;
   for (;;) {
@@ -102,9 +102,9 @@ void run(Lock &lock, __CFRunLoop *rl) {
 
     fds.assign(1, pollfd{rl->wake_read, POLLIN, 0});
     polled.clear();
-    for (__CFRunLoopSource *s : rl->sources) {
+    for (__CFRunLoopSource* s : rl->sources) {
       if (!s->valid || !s->owner || s->owner->kind != Kind::FileDescriptor) continue;
-      auto *f = static_cast<__CFFileDescriptor *>(s->owner);
+      auto* f = static_cast<__CFFileDescriptor*>(s->owner);
       if (!f->valid || f->enabled == 0 || f->fd < 0) continue;
       short events = 0;
       if (f->enabled & kCFFileDescriptorReadCallBack) events |= POLLIN;
@@ -122,7 +122,7 @@ void run(Lock &lock, __CFRunLoop *rl) {
 
     bool stopped = false;
     for (size_t i = 0; i < polled.size(); ++i) {
-      __CFFileDescriptor *f = polled[i].f;
+      __CFFileDescriptor* f = polled[i].f;
       const short re = fds[i + 1].revents;
       if (stopped || re == 0) continue;
       if (re & POLLNVAL) {
@@ -133,14 +133,14 @@ void run(Lock &lock, __CFRunLoop *rl) {
       CFOptionFlags ready = 0;
       if (re & (POLLIN | POLLHUP | POLLERR)) ready |= kCFFileDescriptorReadCallBack;
       if (re & (POLLOUT | POLLERR)) ready |= kCFFileDescriptorWriteCallBack;
-      const bool attached = f->source && f->source->valid && std::find(rl->sources.begin(), rl->sources.end(),
-                                                                       f->source) != rl->sources.end();
+      const bool attached = f->source && f->source->valid &&
+                            std::find(rl->sources.begin(), rl->sources.end(), f->source) != rl->sources.end();
       const CFOptionFlags fire = ready & f->enabled;
       if (!f->valid || !attached || fire == 0) continue;
       // Fires once per enabling: the callout has to enable the callback again to hear about the next data.
       f->enabled &= ~fire;
       CFFileDescriptorCallBack callout = f->callout;
-      void *info = f->context.info;
+      void* info = f->context.info;
       ++rl->in_callout;
       lock.raw().unlock();
       if (callout) callout(f, fire, info);
@@ -149,7 +149,7 @@ void run(Lock &lock, __CFRunLoop *rl) {
       sim().cv.notify_all();
       stopped = rl->stop_requested;
     }
-    for (const Polled &p : polled) release_locked(p.f);
+    for (const Polled& p : polled) release_locked(p.f);
     if (stopped) continue;
 
     while (!rl->stop_requested && deliver_one_tap_event(lock, rl)) {
@@ -159,15 +159,15 @@ void run(Lock &lock, __CFRunLoop *rl) {
 
 }  // namespace
 
-void wake_loop_locked(__CFRunLoop *rl) {
+void wake_loop_locked(__CFRunLoop* rl) {
   if (rl->wake_write < 0) return;
   const char byte = 1;
   // A full pipe already guarantees a wake-up.
   [[maybe_unused]] ssize_t n = ::write(rl->wake_write, &byte, 1);
 }
 
-void destroy_loop_locked(__CFRunLoop *rl) {
-  for (__CFRunLoopSource *s : rl->sources) {
+void destroy_loop_locked(__CFRunLoop* rl) {
+  for (__CFRunLoopSource* s : rl->sources) {
     std::erase(s->loops, rl);
     release_locked(s);
   }
@@ -180,7 +180,7 @@ void destroy_loop_locked(__CFRunLoop *rl) {
   delete rl;
 }
 
-bool tap_deliverable_locked(const Tap &t) {
+bool tap_deliverable_locked(const Tap& t) {
   if (!t.port || !t.port->valid || !t.port->source || !t.port->source->valid) return false;
   // A loop that holds the source but is not running yet will deliver once it runs.
   return !t.port->source->loops.empty();
@@ -195,7 +195,7 @@ extern "C" {
 CFRunLoopRef CFRunLoopGetCurrent(void) {
   Lock lock;
   if (!THREAD_LOOP.loop) {
-    auto *rl = new __CFRunLoop;
+    auto* rl = new __CFRunLoop;
     int p[2];
     if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) fatal("cannot create the run loop's wake pipe");
     rl->wake_read = p[0];
@@ -226,7 +226,7 @@ void CFRunLoopStop(CFRunLoopRef rl) {
 
 void CFRunLoopWakeUp(CFRunLoopRef rl) {
   Lock lock;
-  wake_loop_locked(static_cast<__CFRunLoop *>(checked(rl, "CFRunLoopWakeUp")));
+  wake_loop_locked(static_cast<__CFRunLoop*>(checked(rl, "CFRunLoopWakeUp")));
 }
 
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {

@@ -27,11 +27,11 @@ struct Handled {
   }
 };
 
-OSStatus handler(EventHandlerCallRef, EventRef event, void *user_data) {
-  auto *h = static_cast<Handled *>(user_data);
+OSStatus handler(EventHandlerCallRef, EventRef event, void* user_data) {
+  auto* h = static_cast<Handled*>(user_data);
   EventHotKeyID id{};
-  OSStatus status = GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id,
-                                      nullptr, &id);
+  OSStatus status =
+      GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id, nullptr, &id);
   if (status != noErr) return status;
   std::lock_guard<std::mutex> lock(h->mu);
   h->events.push_back({GetEventClass(event), GetEventKind(event), id, std::this_thread::get_id()});
@@ -52,9 +52,8 @@ class CarbonHotkeyTest : public SimTest {
     EXPECT_EQ(RemoveEventHandler(handler_ref_), noErr);
     SimTest::TearDown();
   }
-  static void install(Handled &h, EventHandlerRef *out) {
-    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), NewEventHandlerUPP(handler), 2, HOTKEY_EVENTS, &h,
-                                  out),
+  static void install(Handled& h, EventHandlerRef* out) {
+    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), NewEventHandlerUPP(handler), 2, HOTKEY_EVENTS, &h, out),
               noErr);
   }
   OSStatus reg(UInt32 code, UInt32 modifiers, UInt32 id) {
@@ -168,16 +167,16 @@ TEST_F(CarbonHotkeyTest, NewestHandlerFirstAndOnlyUnhandledEventsPassOn) {
   EXPECT_EQ(handled_.take().size(), 1u);
 }
 
-OSStatus probe_parameters(EventHandlerCallRef, EventRef event, void *user_data) {
-  auto *results = static_cast<std::vector<OSStatus> *>(user_data);
+OSStatus probe_parameters(EventHandlerCallRef, EventRef event, void* user_data) {
+  auto* results = static_cast<std::vector<OSStatus>*>(user_data);
   EventHotKeyID id{};
   ByteCount size = 0;
   EventParamType type = 0;
-  results->push_back(GetEventParameter(event, 0x6B636F64 /* 'kcod' */, typeEventHotKeyID, nullptr, sizeof id,
-                                       nullptr, &id));
+  results->push_back(
+      GetEventParameter(event, 0x6B636F64 /* 'kcod' */, typeEventHotKeyID, nullptr, sizeof id, nullptr, &id));
   results->push_back(GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, &type, 4, &size, &id));
-  results->push_back(GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, &type, sizeof id, &size,
-                                       &id));
+  results->push_back(
+      GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, &type, sizeof id, &size, &id));
   results->push_back(static_cast<OSStatus>(size));
   results->push_back(static_cast<OSStatus>(id.id));
   return noErr;

@@ -37,8 +37,8 @@ struct Recorder {
   }
 };
 
-CGEventRef record(CGEventTapProxy, CGEventType type, CGEventRef event, void *info) {
-  auto *r = static_cast<Recorder *>(info);
+CGEventRef record(CGEventTapProxy, CGEventType type, CGEventRef event, void* info) {
+  auto* r = static_cast<Recorder*>(info);
   Seen s{type,
          CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode),
          CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat),
@@ -55,20 +55,19 @@ CGEventRef record(CGEventTapProxy, CGEventType type, CGEventRef event, void *inf
 
 constexpr CGEventMask KEY_MASK =
     CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp) | CGEventMaskBit(kCGEventFlagsChanged);
-constexpr CGEventMask POINTER_MASK =
-    CGEventMaskBit(kCGEventLeftMouseDown) | CGEventMaskBit(kCGEventLeftMouseUp) |
-    CGEventMaskBit(kCGEventRightMouseDown) | CGEventMaskBit(kCGEventRightMouseUp) |
-    CGEventMaskBit(kCGEventOtherMouseDown) | CGEventMaskBit(kCGEventOtherMouseUp) |
-    CGEventMaskBit(kCGEventLeftMouseDragged) | CGEventMaskBit(kCGEventMouseMoved);
+constexpr CGEventMask POINTER_MASK = CGEventMaskBit(kCGEventLeftMouseDown) | CGEventMaskBit(kCGEventLeftMouseUp) |
+                                     CGEventMaskBit(kCGEventRightMouseDown) | CGEventMaskBit(kCGEventRightMouseUp) |
+                                     CGEventMaskBit(kCGEventOtherMouseDown) | CGEventMaskBit(kCGEventOtherMouseUp) |
+                                     CGEventMaskBit(kCGEventLeftMouseDragged) | CGEventMaskBit(kCGEventMouseMoved);
 
 // One listen-only tap installed on its own run-loop thread, as the backend worker does it.
 class TapThread {
  public:
-  TapThread(CGEventMask mask, Recorder &recorder)
+  TapThread(CGEventMask mask, Recorder& recorder)
       : loop_(
             [this, mask, &recorder] {
-              port_ = CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask,
-                                       record, &recorder);
+              port_ = CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask, record,
+                                       &recorder);
               if (!port_) return;
               source_ = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port_, 0);
               CFRunLoopAddSource(CFRunLoopGetCurrent(), source_, kCFRunLoopCommonModes);
@@ -112,7 +111,7 @@ TEST_F(EventTapTest, CallbackRunsOnTheThreadWhoseRunLoopHoldsTheSource) {
   flush();
   auto seen = recorder_.take();
   ASSERT_EQ(seen.size(), 2u);
-  for (const Seen &s : seen) EXPECT_EQ(s.thread, tap.thread());
+  for (const Seen& s : seen) EXPECT_EQ(s.thread, tap.thread());
   EXPECT_NE(tap.thread(), std::this_thread::get_id());
 }
 
@@ -140,15 +139,15 @@ TEST_F(EventTapTest, SourcePidAndUserDataTellTypedPostedAndForeignKeysApart) {
 
 TEST_F(EventTapTest, ModifierKeysArriveAsFlagChangesWithAggregateFlags) {
   TapThread tap(KEY_MASK, recorder_);
-  kmxsim_key_press(56);   // left shift
-  kmxsim_key_press(60);   // right shift
+  kmxsim_key_press(56);  // left shift
+  kmxsim_key_press(60);  // right shift
   kmxsim_key_release(56);
   kmxsim_key_release(60);
   post_key(55, true, kCGEventFlagMaskCommand | kCGEventFlagMaskShift, MARKER);
   flush();
   auto seen = recorder_.take();
   ASSERT_EQ(seen.size(), 5u);
-  for (const Seen &s : seen) EXPECT_EQ(s.type, kCGEventFlagsChanged);
+  for (const Seen& s : seen) EXPECT_EQ(s.type, kCGEventFlagsChanged);
   EXPECT_EQ(seen[0].keycode, 56);
   EXPECT_TRUE(seen[0].flags & kCGEventFlagMaskShift);
   EXPECT_TRUE(seen[2].flags & kCGEventFlagMaskShift) << "right shift still held";
@@ -257,8 +256,8 @@ TEST_F(EventTapTest, UntrustedProcessPostsNothing) {
 
 TEST_F(EventTapTest, InvalidatedTapDropsItsQueueAndLeavesTheRunLoop) {
   Recorder r;
-  CFMachPortRef port = CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly,
-                                        KEY_MASK, record, &r);
+  CFMachPortRef port =
+      CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, KEY_MASK, record, &r);
   CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
   CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
   kmxsim_key_type(0x03);
@@ -276,13 +275,13 @@ struct Waker {
   std::atomic<int> bytes_read{0};
 };
 
-CGEventRef write_wake(CGEventTapProxy, CGEventType, CGEventRef event, void *info) {
-  EXPECT_EQ(::write(static_cast<Waker *>(info)->pair[1], "w", 1), 1);
+CGEventRef write_wake(CGEventTapProxy, CGEventType, CGEventRef event, void* info) {
+  EXPECT_EQ(::write(static_cast<Waker*>(info)->pair[1], "w", 1), 1);
   return event;
 }
 
-void read_wake(CFFileDescriptorRef f, CFOptionFlags, void *info) {
-  auto *w = static_cast<Waker *>(info);
+void read_wake(CFFileDescriptorRef f, CFOptionFlags, void* info) {
+  auto* w = static_cast<Waker*>(info);
   char buf[64];
   const ssize_t n = ::read(w->pair[0], buf, sizeof buf);
   if (n > 0) w->bytes_read += static_cast<int>(n);

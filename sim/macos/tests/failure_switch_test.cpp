@@ -42,7 +42,7 @@ TEST_F(FailureSwitchTest, OSStatusFunctionsReturnTheChosenStatus) {
   kmxsim_fail_nth_call(KMXSIM_FN_InstallEventHandler, 1, -9868);
   EventHandlerRef handler = nullptr;
   const EventTypeSpec spec{kEventClassKeyboard, kEventHotKeyPressed};
-  auto proc = [](EventHandlerCallRef, EventRef, void *) -> OSStatus { return noErr; };
+  auto proc = [](EventHandlerCallRef, EventRef, void*) -> OSStatus { return noErr; };
   EXPECT_EQ(InstallEventHandler(GetApplicationEventTarget(), proc, 1, &spec, nullptr, &handler), -9868);
   EXPECT_EQ(handler, nullptr);
 }
@@ -74,7 +74,7 @@ TEST_F(FailureSwitchTest, CreationFunctionsReturnNull) {
   CFRelease(f);
   ::close(pair[1]);
 
-  auto callback = [](CGEventTapProxy, CGEventType, CGEventRef e, void *) { return e; };
+  auto callback = [](CGEventTapProxy, CGEventType, CGEventRef e, void*) { return e; };
   kmxsim_fail_nth_call(KMXSIM_FN_CGEventTapCreate, 1, 0);
   EXPECT_EQ(CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, ~CGEventMask{0},
                              callback, nullptr),

@@ -30,13 +30,13 @@ class RunLoopTest : public SimTest {
 // Every callback below is given this as its info pointer.
 struct Probe {
   int calls = 0;
-  int stop_after = 0;    // stops the run loop at this call
+  int stop_after = 0;     // stops the run loop at this call
   bool reenable = false;  // enables the read callback again
   std::thread::id thread;
 };
 
-void probe_callback(CFFileDescriptorRef f, CFOptionFlags types, void *info) {
-  auto *p = static_cast<Probe *>(info);
+void probe_callback(CFFileDescriptorRef f, CFOptionFlags types, void* info) {
+  auto* p = static_cast<Probe*>(info);
   EXPECT_EQ(types, kCFFileDescriptorReadCallBack);
   ++p->calls;
   p->thread = std::this_thread::get_id();
@@ -49,9 +49,10 @@ struct Watched {
   CFRunLoopSourceRef source;
 };
 
-Watched watch(int fd, Probe *probe, bool close_on_invalidate = false) {
+Watched watch(int fd, Probe* probe, bool close_on_invalidate = false) {
   CFFileDescriptorContext context{0, probe, nullptr, nullptr, nullptr};
-  CFFileDescriptorRef f = CFFileDescriptorCreate(kCFAllocatorDefault, fd, close_on_invalidate, probe_callback, &context);
+  CFFileDescriptorRef f =
+      CFFileDescriptorCreate(kCFAllocatorDefault, fd, close_on_invalidate, probe_callback, &context);
   EXPECT_NE(f, nullptr);
   CFRunLoopSourceRef s = CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, f, 0);
   EXPECT_NE(s, nullptr);
@@ -98,11 +99,11 @@ TEST_F(RunLoopTest, ReenabledDescriptorFiresAgainWhileDataIsPending) {
 TEST_F(RunLoopTest, CrossThreadWakeReachesTheCallback) {
   std::promise<void> called;
   struct Ctx {
-    std::promise<void> *called;
+    std::promise<void>* called;
     std::thread::id thread;
   } ctx{&called, {}};
-  auto callback = [](CFFileDescriptorRef, CFOptionFlags, void *info) {
-    auto *c = static_cast<Ctx *>(info);
+  auto callback = [](CFFileDescriptorRef, CFOptionFlags, void* info) {
+    auto* c = static_cast<Ctx*>(info);
     c->thread = std::this_thread::get_id();
     c->called->set_value();
   };

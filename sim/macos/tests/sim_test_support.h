@@ -28,8 +28,8 @@ class LoopThread {
     loop_ = loop.get();
   }
   ~LoopThread() { stop(); }
-  LoopThread(const LoopThread &) = delete;
-  LoopThread &operator=(const LoopThread &) = delete;
+  LoopThread(const LoopThread&) = delete;
+  LoopThread& operator=(const LoopThread&) = delete;
 
   void stop() {
     if (!thread_.joinable()) return;

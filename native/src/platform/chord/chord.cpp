@@ -42,8 +42,8 @@ std::vector<uint32_t> plan_cleanup(std::span<const ChordStep> plan, size_t poste
     // A main key that shares its code with a modifier is pressed twice but
     // is up again after its first release; it needs one release, not two.
     if (std::find(still_down.begin(), still_down.end(), code) != still_down.end()) continue;
-    auto release = std::find_if(plan.begin(), plan.end(),
-                                [code](const ChordStep& s) { return !s.press && s.code == code; });
+    auto release =
+        std::find_if(plan.begin(), plan.end(), [code](const ChordStep& s) { return !s.press && s.code == code; });
     const auto release_index = static_cast<size_t>(release - plan.begin());
     if (release == plan.end() || release_index >= delivered) still_down.push_back(code);
   }

@@ -69,8 +69,7 @@ Status post_key(CGEventSourceRef source, CGKeyCode code, bool down, CGEventFlags
 }  // namespace macos
 
 Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t key) {
-  if (!AXIsProcessTrusted())
-    return KmxError::unsupported("keyboard injection requires the Accessibility permission");
+  if (!AXIsProcessTrusted()) return KmxError::unsupported("keyboard injection requires the Accessibility permission");
   if (modifiers.size() > chord::MAX_CHORD_MODIFIERS) return KmxError::invalid_argument("at most 4 chord modifiers");
 
   const std::optional<uint32_t> main_code = macos::macos_keycode(key);
@@ -81,7 +80,8 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
   for (uint32_t usage : modifiers) {
     const std::optional<uint32_t> code = macos::macos_keycode(usage);
     if (!code) return KmxError::unsupported("no macOS keycode for portable modifier " + error::hex(usage));
-    if (!macos::is_modifier_usage(usage)) return KmxError::invalid_argument("not a modifier usage: " + error::hex(usage));
+    if (!macos::is_modifier_usage(usage))
+      return KmxError::invalid_argument("not a modifier usage: " + error::hex(usage));
     modifier_codes.push_back(*code);
     flags |= macos::modifier_flag(usage);
   }
@@ -93,8 +93,7 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
   const std::vector<chord::ChordStep> plan = chord::plan_chord(held, modifier_codes, *main_code);
 
   CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);
-  if (source == nullptr)
-    return KmxError::not_delivered("CGEventSourceCreate failed before any chord event was posted");
+  if (source == nullptr) return KmxError::not_delivered("CGEventSourceCreate failed before any chord event was posted");
   const macos::SourceGuard guard{source};
 
   size_t posted = 0;

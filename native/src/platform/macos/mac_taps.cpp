@@ -14,10 +14,9 @@ constexpr const char* TAP_CREATE_FAILED =
 constexpr CGEventMask bit(CGEventType type) { return CGEventMask{1} << static_cast<uint32_t>(type); }
 
 constexpr CGEventMask KEY_EVENTS = bit(kCGEventFlagsChanged) | bit(kCGEventKeyDown) | bit(kCGEventKeyUp);
-constexpr CGEventMask POINTER_EVENTS = bit(kCGEventLeftMouseDown) | bit(kCGEventLeftMouseUp) |
-                                       bit(kCGEventRightMouseDown) | bit(kCGEventRightMouseUp) |
-                                       bit(kCGEventOtherMouseDown) | bit(kCGEventOtherMouseUp) |
-                                       bit(kCGEventLeftMouseDragged) | bit(kCGEventMouseMoved);
+constexpr CGEventMask POINTER_EVENTS =
+    bit(kCGEventLeftMouseDown) | bit(kCGEventLeftMouseUp) | bit(kCGEventRightMouseDown) | bit(kCGEventRightMouseUp) |
+    bit(kCGEventOtherMouseDown) | bit(kCGEventOtherMouseUp) | bit(kCGEventLeftMouseDragged) | bit(kCGEventMouseMoved);
 
 struct ModifierKey {
   int64_t code;

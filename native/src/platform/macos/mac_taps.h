@@ -17,9 +17,9 @@ namespace kmx::platform::macos {
 // Cells shared by the worker and both tap callbacks.
 struct SharedCells {
   explicit SharedCells(uint32_t start_mask) : raw_mask(start_mask) {}
-  std::atomic<uint32_t> raw_mask;         // the mask in force; written only after a successful sync
-  std::atomic<bool> left_held{false};     // left button down, as the pointer tap saw it
-  std::atomic<bool> reenable{false};      // the system disabled a tap; the next wake re-enables
+  std::atomic<uint32_t> raw_mask;      // the mask in force; written only after a successful sync
+  std::atomic<bool> left_held{false};  // left button down, as the pointer tap saw it
+  std::atomic<bool> reenable{false};   // the system disabled a tap; the next wake re-enables
 };
 
 // What every tap callback needs; the tap owns its copy.

@@ -111,9 +111,14 @@ struct WorkerArgs {
 };
 
 void worker(WorkerArgs args) {
-  auto state = std::make_unique<WorkerState>(WorkerState{
-      std::move(args.events), std::move(args.motion), std::move(args.commands),
-      std::make_shared<SharedCells>(args.mask), {}, std::move(args.wake), {}, -1});
+  auto state = std::make_unique<WorkerState>(WorkerState{std::move(args.events),
+                                                         std::move(args.motion),
+                                                         std::move(args.commands),
+                                                         std::make_shared<SharedCells>(args.mask),
+                                                         {},
+                                                         std::move(args.wake),
+                                                         {},
+                                                         -1});
 
   // A failed start releases everything before it reports, so that the
   // creator sees no tap and no descriptor left once it has the error.
@@ -170,8 +175,9 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   if (!wake) return std::move(wake).error();
   const int wake_fd = static_cast<int>(wake->worker_end);
 
-  macos::WorkerArgs args{std::move(command_rx), std::move(pipes.sender), std::move(init_tx), raw_mask,
-                         wake_fd,               pipes.motion,            wake->handle};
+  macos::WorkerArgs args{
+      std::move(command_rx), std::move(pipes.sender), std::move(init_tx), raw_mask, wake_fd, pipes.motion,
+      wake->handle};
   Result<WorkerThread> worker =
       WorkerThread::start("keymux-macos", [args = std::move(args)]() mutable { macos::worker(std::move(args)); });
   if (!worker) {
@@ -188,8 +194,8 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   }
 
   const uint64_t caps = AXIsProcessTrusted() ? macos::CAPS_TRUSTED : macos::CAPS_UNTRUSTED;
-  return BackendStart{std::move(command_tx),   std::move(pipes.motion), std::move(pipes.receiver),
-                      macos::BACKEND_NAME,     std::move(wake->handle), caps,
+  return BackendStart{std::move(command_tx),     std::move(pipes.motion),          std::move(pipes.receiver),
+                      macos::BACKEND_NAME,       std::move(wake->handle),          caps,
                       std::move(worker).value(), std::make_shared<DirectContext>()};
 }
 

@@ -173,14 +173,21 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   auto duplicate = windows::duplicate_event(event);
   if (!duplicate) return std::move(duplicate).error();  // the wake handle closes the event
 
-  ThreadInputs inputs{std::move(command_rx), pipes.sender,      pipes.motion, std::move(edge_tx),
-                      std::move(edge_rx),    std::move(init_tx), event,       *duplicate,
+  ThreadInputs inputs{std::move(command_rx),
+                      pipes.sender,
+                      pipes.motion,
+                      std::move(edge_tx),
+                      std::move(edge_rx),
+                      std::move(init_tx),
+                      event,
+                      *duplicate,
                       raw_mask};
-  auto worker = WorkerThread::start("keymux-win32", [inputs = std::make_unique<ThreadInputs>(std::move(inputs))]() mutable {
-    // The thread's queue ends go when run() returns, which closes the event queue.
-    BackendThread(std::move(*inputs)).run();
-    inputs.reset();
-  });
+  auto worker =
+      WorkerThread::start("keymux-win32", [inputs = std::make_unique<ThreadInputs>(std::move(inputs))]() mutable {
+        // The thread's queue ends go when run() returns, which closes the event queue.
+        BackendThread(std::move(*inputs)).run();
+        inputs.reset();
+      });
   if (!worker) {
     ::CloseHandle(*duplicate);
     return std::move(worker).error();
@@ -190,14 +197,10 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   if (!result) return KmxError::backend("Windows backend exited during initialization");
   if (!result->empty()) return KmxError::backend(*result);  // the worker ends on its own; it is not joined
 
-  return BackendStart{std::move(command_tx),
-                      std::move(pipes.motion),
-                      std::move(pipes.receiver),
-                      "win32",
-                      std::move(wake->handle),
-                      CAPABILITIES,
-                      std::move(worker.value()),
-                      std::make_shared<DirectContext>()};
+  return BackendStart{std::move(command_tx),     std::move(pipes.motion),
+                      std::move(pipes.receiver), "win32",
+                      std::move(wake->handle),   CAPABILITIES,
+                      std::move(worker.value()), std::make_shared<DirectContext>()};
 }
 
 }  // namespace kmx::platform

@@ -18,8 +18,8 @@ namespace kmx::platform {
 namespace {
 
 std::optional<uint32_t> virtual_key(uint32_t usage) {
-  const model::KeyRow* row = (usage >= 0xE0 && usage <= 0xE7) ? model::modifier_by_usage(usage)
-                                                                : model::key_by_usage(usage);
+  const model::KeyRow* row =
+      (usage >= 0xE0 && usage <= 0xE7) ? model::modifier_by_usage(usage) : model::key_by_usage(usage);
   if (row == nullptr) return std::nullopt;
   return row->windows_vk;
 }
@@ -74,8 +74,7 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
   const bool cleaned = cleanup.empty() || send_steps(cleanup) == cleanup.size();
   return KmxError::delivery_uncertain("SendInput delivered " + std::to_string(delivered) + " of " +
                                       std::to_string(total) + " inputs; best-effort cleanup of " +
-                                      std::to_string(cleanup.size()) + " key(s) " +
-                                      (cleaned ? "succeeded" : "failed"));
+                                      std::to_string(cleanup.size()) + " key(s) " + (cleaned ? "succeeded" : "failed"));
 }
 
 Result<std::vector<bool>> is_key_down_many(DirectContext&, std::span<const uint32_t> usages) {

@@ -106,9 +106,8 @@ LRESULT CALLBACK HotkeyManager::window_proc(HWND window, UINT message, WPARAM wp
   } else if (message == WM_HOTKEY) {
     auto* self = reinterpret_cast<HotkeyManager*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr) {
-      util::log_callback_panic("hotkey window", [&] {
-        self->on_hotkey(static_cast<uint32_t>(wparam), HIWORD(lparam));
-      });
+      util::log_callback_panic("hotkey window",
+                               [&] { self->on_hotkey(static_cast<uint32_t>(wparam), HIWORD(lparam)); });
       return 0;
     }
   }

@@ -55,7 +55,7 @@ class HotkeyManager {
   void reap_finished_watchers();
 
   HWND window_;
-  HANDLE stop_event_;  // manual-reset; set when the manager goes away
+  HANDLE stop_event_;              // manual-reset; set when the manager goes away
   std::vector<Watcher> watchers_;  // only touched on the window's thread
 };
 

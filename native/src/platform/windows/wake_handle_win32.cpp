@@ -8,8 +8,7 @@ namespace kmx::platform {
 Result<WakeHandle::Created> WakeHandle::create() {
   HANDLE event = windows::win32().create_event(nullptr, FALSE, FALSE, nullptr);
   if (event == nullptr) return KmxError::backend("CreateEventW failed");
-  return Created{std::make_shared<WakeHandle>(reinterpret_cast<intptr_t>(event)),
-                 reinterpret_cast<intptr_t>(event)};
+  return Created{std::make_shared<WakeHandle>(reinterpret_cast<intptr_t>(event)), reinterpret_cast<intptr_t>(event)};
 }
 
 WakeHandle::~WakeHandle() {

@@ -183,8 +183,7 @@ class Worker {
 };
 
 void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> commands, EventSender events,
-                 MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger,
-                 queue::Sender<InitResult> init) {
+                 MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger, queue::Sender<InitResult> init) {
   const int flags = ::fcntl(wake_fd, F_GETFL);
   if (flags >= 0) ::fcntl(wake_fd, F_SETFL, flags | O_NONBLOCK);
   auto grab_display = x11::open_display();
@@ -235,12 +234,11 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
 
   // The receivers move into the thread through shared state the lambda owns.
   auto commands = std::make_shared<queue::Receiver<Command>>(std::move(command_rx));
-  auto worker = WorkerThread::start(
-      "keymux-x11", [wake_fd, raw_mask, commands, events = pipes.sender, motion = pipes.motion, ledger,
-                     init = std::move(init_tx)]() mutable {
-        worker_body(wake_fd, raw_mask, std::move(*commands), std::move(events), std::move(motion),
-                    std::move(ledger), std::move(init));
-      });
+  auto worker = WorkerThread::start("keymux-x11", [wake_fd, raw_mask, commands, events = pipes.sender,
+                                                   motion = pipes.motion, ledger, init = std::move(init_tx)]() mutable {
+    worker_body(wake_fd, raw_mask, std::move(*commands), std::move(events), std::move(motion), std::move(ledger),
+                std::move(init));
+  });
   if (!worker) {
     ::close(wake_fd);
     return std::move(worker).error();
@@ -257,11 +255,12 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
     return std::move(*init).error();
   }
 
-  const uint64_t capabilities =
-      (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0) ? ALL_CAPABILITIES : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+  const uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
+                                    ? ALL_CAPABILITIES
+                                    : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
 
-  BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11", wake->handle,
-                     capabilities, std::move(worker.value()), std::move(direct)};
+  BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11",
+                     wake->handle,          capabilities, std::move(worker.value()), std::move(direct)};
   return start;
 }
 

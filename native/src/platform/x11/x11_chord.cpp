@@ -55,7 +55,8 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   for (uint32_t usage : modifiers) {
     const unsigned code = keycode_of(ctx.display, model::any_by_usage(usage));
     if (code == 0) return KmxError::unsupported("no X11 keycode for portable modifier " + error::hex(usage));
-    if (!model::modifier_by_usage(usage)) return KmxError::invalid_argument("not a modifier usage: " + error::hex(usage));
+    if (!model::modifier_by_usage(usage))
+      return KmxError::invalid_argument("not a modifier usage: " + error::hex(usage));
     codes.push_back(code);
   }
 

@@ -6,9 +6,7 @@
 
 namespace kmx::platform::x11 {
 
-bool GrabTable::contains(unsigned keycode, unsigned modifiers) const {
-  return grabs_.count({keycode, modifiers}) != 0;
-}
+bool GrabTable::contains(unsigned keycode, unsigned modifiers) const { return grabs_.count({keycode, modifiers}) != 0; }
 
 void GrabTable::add(const X11Grab& grab, uint64_t id) { grabs_[{grab.keycode, grab.modifiers}] = id; }
 
@@ -68,7 +66,8 @@ hotkeys::ReleaseResult<X11Grab> X11Registrar::release(X11Grab grab) {
   int code = 0;
   {
     ErrorTrap trap(display_);
-    for (unsigned variant : lock_variants(grab.locks)) XUngrabKey(display_, grab.keycode, grab.modifiers | variant, root);
+    for (unsigned variant : lock_variants(grab.locks))
+      XUngrabKey(display_, grab.keycode, grab.modifiers | variant, root);
     code = trap.sync();
   }
   if (code != 0)

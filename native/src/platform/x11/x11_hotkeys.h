@@ -37,7 +37,7 @@ class GrabTable {
 
  private:
   std::map<std::pair<unsigned, unsigned>, uint64_t> grabs_;  // (keycode, modifiers) -> id
-  std::map<unsigned, uint64_t> held_;                         // keycode -> id of the press
+  std::map<unsigned, uint64_t> held_;                        // keycode -> id of the press
 };
 
 // The Registrar of HotkeySet: built for one apply (or the final clear)

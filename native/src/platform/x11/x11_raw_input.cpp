@@ -101,18 +101,29 @@ bool X11RawInput::handle(XEvent& event) {
   const int type = event.xcookie.evtype;
   const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
   switch (type) {
-    case XI_RawKeyPress: on_key(*raw, true); break;
-    case XI_RawKeyRelease: on_key(*raw, false); break;
-    case XI_RawButtonPress: on_button(*raw, true); break;
-    case XI_RawButtonRelease: on_button(*raw, false); break;
+    case XI_RawKeyPress:
+      on_key(*raw, true);
+      break;
+    case XI_RawKeyRelease:
+      on_key(*raw, false);
+      break;
+    case XI_RawButtonPress:
+      on_button(*raw, true);
+      break;
+    case XI_RawButtonRelease:
+      on_button(*raw, false);
+      break;
     case XI_RawMotion:
       if ((mask_ & KMX_RAW_DRAG_MOTION) && left_held_) {
         motion_pending_ = true;
         motion_flags_ = source_flags(raw->sourceid);
       }
       break;
-    case XI_HierarchyChanged: refresh_xtest_devices(); break;
-    default: break;
+    case XI_HierarchyChanged:
+      refresh_xtest_devices();
+      break;
+    default:
+      break;
   }
   XFreeEventData(display_, &event.xcookie);
   return true;

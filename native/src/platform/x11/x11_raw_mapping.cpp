@@ -29,15 +29,20 @@ uint32_t modifier_role_for_keysym(uint32_t keysym) noexcept {
 
 std::optional<uint8_t> button_for_x(uint32_t x_button) noexcept {
   switch (x_button) {
-    case 1: return static_cast<uint8_t>(KMX_BUTTON_LEFT);
-    case 2: return static_cast<uint8_t>(KMX_BUTTON_MIDDLE);
-    case 3: return static_cast<uint8_t>(KMX_BUTTON_RIGHT);
+    case 1:
+      return static_cast<uint8_t>(KMX_BUTTON_LEFT);
+    case 2:
+      return static_cast<uint8_t>(KMX_BUTTON_MIDDLE);
+    case 3:
+      return static_cast<uint8_t>(KMX_BUTTON_RIGHT);
     case 0:
     case 4:
     case 5:
     case 6:
-    case 7: return std::nullopt;
-    default: return static_cast<uint8_t>(KMX_BUTTON_OTHER);
+    case 7:
+      return std::nullopt;
+    default:
+      return static_cast<uint8_t>(KMX_BUTTON_OTHER);
   }
 }
 

@@ -39,11 +39,11 @@ enum { kEventHotKeyPressed = 5, kEventHotKeyReleased = 6 };
 enum { kEventParamDirectObject = 0x2D2D2D2D };
 enum { typeEventHotKeyID = 0x686B6964 };
 
-typedef struct OpaqueEventRef *EventRef;
-typedef struct OpaqueEventHandlerRef *EventHandlerRef;
-typedef struct OpaqueEventHandlerCallRef *EventHandlerCallRef;
-typedef struct OpaqueEventTargetRef *EventTargetRef;
-typedef struct OpaqueEventHotKeyRef *EventHotKeyRef;
+typedef struct OpaqueEventRef* EventRef;
+typedef struct OpaqueEventHandlerRef* EventHandlerRef;
+typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef;
+typedef struct OpaqueEventTargetRef* EventTargetRef;
+typedef struct OpaqueEventHotKeyRef* EventHotKeyRef;
 
 typedef double EventTime;
 typedef EventTime EventTimeout;
@@ -63,7 +63,7 @@ struct EventHotKeyID {
 };
 typedef struct EventHotKeyID EventHotKeyID;
 
-typedef OSStatus (*EventHandlerProcPtr)(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void *inUserData);
+typedef OSStatus (*EventHandlerProcPtr)(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void* inUserData);
 typedef EventHandlerProcPtr EventHandlerUPP;
 
 #ifdef __cplusplus
@@ -78,13 +78,13 @@ KMXSIM_EXPORT EventTargetRef GetApplicationEventTarget(void);
 KMXSIM_EXPORT UInt32 GetEventClass(EventRef inEvent);
 KMXSIM_EXPORT UInt32 GetEventKind(EventRef inEvent);
 KMXSIM_EXPORT OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
-                                         EventParamType *outActualType, ByteCount inBufferSize,
-                                         ByteCount *outActualSize, void *outData);
+                                         EventParamType* outActualType, ByteCount inBufferSize,
+                                         ByteCount* outActualSize, void* outData);
 
 /* Handlers are called on the simulated application event thread, newest first, until one returns other
    than eventNotHandledErr. */
 KMXSIM_EXPORT OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-                                           const EventTypeSpec *inList, void *inUserData, EventHandlerRef *outRef);
+                                           const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
 KMXSIM_EXPORT OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
 #define InstallApplicationEventHandler(handler, numTypes, list, userData, outHandlerRef) \
   InstallEventHandler(GetApplicationEventTarget(), (handler), (numTypes), (list), (userData), (outHandlerRef))
@@ -92,7 +92,7 @@ KMXSIM_EXPORT OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
 /* A combination (key code, exact modifiers) held by this or any other application is refused with
    eventHotKeyExistsErr. */
 KMXSIM_EXPORT OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
-                                           EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef *outRef);
+                                           EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef);
 KMXSIM_EXPORT OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey);
 
 /* Events are dispatched by the simulated application event thread; this only waits out the time-out. */

@@ -11,9 +11,9 @@
 typedef unsigned long CFTypeID;
 typedef unsigned long CFOptionFlags;
 typedef signed long CFIndex;
-typedef const void *CFTypeRef;
-typedef const struct __CFString *CFStringRef;
-typedef const struct __CFAllocator *CFAllocatorRef;
+typedef const void* CFTypeRef;
+typedef const struct __CFString* CFStringRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
 
 CF_EXPORT const CFAllocatorRef kCFAllocatorDefault;
 

@@ -4,7 +4,7 @@
 
 #include <CoreFoundation/CFRunLoop.h>
 
-typedef struct __CFMachPort *CFMachPortRef;
+typedef struct __CFMachPort* CFMachPortRef;
 
 CF_EXPORT void CFMachPortInvalidate(CFMachPortRef port);
 CF_EXPORT Boolean CFMachPortIsValid(CFMachPortRef port);

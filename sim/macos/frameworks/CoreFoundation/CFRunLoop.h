@@ -5,8 +5,8 @@
 #include <CoreFoundation/CFBase.h>
 
 typedef CFStringRef CFRunLoopMode;
-typedef struct __CFRunLoop *CFRunLoopRef;
-typedef struct __CFRunLoopSource *CFRunLoopSourceRef;
+typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 
 CF_EXPORT const CFRunLoopMode kCFRunLoopDefaultMode;
 CF_EXPORT const CFRunLoopMode kCFRunLoopCommonModes;

@@ -5,8 +5,8 @@
 #include <CoreGraphics/CGBase.h>
 #include <CoreFoundation/CFMachPort.h>
 
-typedef struct __CGEvent *CGEventRef;
-typedef struct __CGEventSource *CGEventSourceRef;
+typedef struct __CGEvent* CGEventRef;
+typedef struct __CGEventSource* CGEventSourceRef;
 
 KMXSIM_CG_ENUM(uint32_t, CGMouseButton){
     kCGMouseButtonLeft = 0,
@@ -54,21 +54,11 @@ KMXSIM_CG_ENUM(uint32_t, CGEventType){
 };
 
 KMXSIM_CG_ENUM(uint32_t, CGEventField){
-    kCGMouseEventNumber = 0,
-    kCGMouseEventClickState = 1,
-    kCGMouseEventPressure = 2,
-    kCGMouseEventButtonNumber = 3,
-    kCGMouseEventDeltaX = 4,
-    kCGMouseEventDeltaY = 5,
-    kCGMouseEventSubtype = 7,
-    kCGKeyboardEventAutorepeat = 8,
-    kCGKeyboardEventKeycode = 9,
-    kCGKeyboardEventKeyboardType = 10,
-    kCGEventTargetUnixProcessID = 40,
-    kCGEventSourceUnixProcessID = 41,
-    kCGEventSourceUserData = 42,
-    kCGEventSourceUserID = 43,
-    kCGEventSourceGroupID = 44,
+    kCGMouseEventNumber = 0,           kCGMouseEventClickState = 1,      kCGMouseEventPressure = 2,
+    kCGMouseEventButtonNumber = 3,     kCGMouseEventDeltaX = 4,          kCGMouseEventDeltaY = 5,
+    kCGMouseEventSubtype = 7,          kCGKeyboardEventAutorepeat = 8,   kCGKeyboardEventKeycode = 9,
+    kCGKeyboardEventKeyboardType = 10, kCGEventTargetUnixProcessID = 40, kCGEventSourceUnixProcessID = 41,
+    kCGEventSourceUserData = 42,       kCGEventSourceUserID = 43,        kCGEventSourceGroupID = 44,
     kCGEventSourceStateID = 45,
 };
 
@@ -92,8 +82,8 @@ typedef uint64_t CGEventMask;
 #define CGEventMaskBit(eventType) ((CGEventMask)1 << (eventType))
 #define kCGEventMaskForAllEvents (~(CGEventMask)0)
 
-typedef struct __CGEventTapProxy *CGEventTapProxy;
-typedef CGEventRef (*CGEventTapCallBack)(CGEventTapProxy proxy, CGEventType type, CGEventRef event, void *userInfo);
+typedef struct __CGEventTapProxy* CGEventTapProxy;
+typedef CGEventRef (*CGEventTapCallBack)(CGEventTapProxy proxy, CGEventType type, CGEventRef event, void* userInfo);
 
 KMXSIM_CG_ENUM(int32_t, CGEventSourceStateID){
     kCGEventSourceStatePrivate = -1,

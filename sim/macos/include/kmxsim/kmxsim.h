@@ -64,7 +64,7 @@ KMXSIM_API void kmxsim_post_key_from_process(int32_t pid, uint16_t keycode, bool
 /* ---- Key state (combined session state: physical and posted input, the last event of a key wins) ---- */
 KMXSIM_API bool kmxsim_key_is_down(uint16_t keycode);
 /* Writes up to `cap` codes of the keys down in ascending order; returns how many are down. */
-KMXSIM_API size_t kmxsim_keys_down(uint16_t *out, size_t cap);
+KMXSIM_API size_t kmxsim_keys_down(uint16_t* out, size_t cap);
 
 /* ---- Event taps ----
  * Disables every enabled live tap and delivers `reason` (kCGEventTapDisabledByTimeout or
@@ -84,7 +84,7 @@ typedef struct kmxsim_posted_event {
   uint32_t tap;       /* the CGEventTapLocation posted at */
 } kmxsim_posted_event;
 /* Copies up to `cap` entries, oldest first; returns the total number logged. */
-KMXSIM_API size_t kmxsim_posted_events(kmxsim_posted_event *out, size_t cap);
+KMXSIM_API size_t kmxsim_posted_events(kmxsim_posted_event* out, size_t cap);
 KMXSIM_API void kmxsim_clear_posted_events(void);
 
 /* ---- Carbon hot keys ---- */
@@ -94,7 +94,7 @@ KMXSIM_API int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t m
 KMXSIM_API void kmxsim_other_app_unregister_hotkey(uint32_t keycode, uint32_t modifiers);
 
 enum {
-  KMXSIM_HOTKEY_NONE = 0,        /* nobody holds the combination */
+  KMXSIM_HOTKEY_NONE = 0,         /* nobody holds the combination */
   KMXSIM_HOTKEY_THIS_PROCESS = 1, /* dispatched to this process' handlers */
   KMXSIM_HOTKEY_OTHER_APP = 2     /* held by a simulated other application */
 };
@@ -147,9 +147,9 @@ typedef struct kmxsim_counts {
   int event_handlers;         /* Carbon handlers installed and not removed */
   int hotkeys;                /* this process' registered hot keys */
   int other_app_hotkeys;
-  int open_fds;               /* entries of /proc/self/fd */
+  int open_fds; /* entries of /proc/self/fd */
 } kmxsim_counts;
-KMXSIM_API void kmxsim_get_counts(kmxsim_counts *out);
+KMXSIM_API void kmxsim_get_counts(kmxsim_counts* out);
 
 /* ---- Barrier ----
  * Waits until the application event thread has dispatched every queued Carbon event, every tap whose source
