@@ -4,10 +4,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "platform/windows/diagnostics.h"
 #include "platform/windows/win32_seam.h"
 
 namespace kmx::wintest {
@@ -81,16 +84,33 @@ class UnregisterFault {
   decltype(Win32Seam::unregister_hot_key) saved_;
 };
 
-// Refuses the hooks of the given kinds; records every installation asked for.
+// Refuses the hooks of the given kinds; records every installation asked
+// for, the handles handed out and the handles removed.
 class HookFault {
  public:
   explicit HookFault(std::vector<int> refused) {
+    std::lock_guard lock(mu_);
     refused_ = std::move(refused);
     requested_.clear();
+    installed_.clear();
+    removed_.clear();
     saved_ = win32().set_windows_hook_ex;
+    saved_unhook_ = win32().unhook_windows_hook_ex;
     win32().set_windows_hook_ex = &fake;
+    win32().unhook_windows_hook_ex = &fake_unhook;
   }
-  ~HookFault() { win32().set_windows_hook_ex = saved_; }
+  ~HookFault() {
+    win32().set_windows_hook_ex = saved_;
+    win32().unhook_windows_hook_ex = saved_unhook_;
+  }
+  std::vector<HHOOK> installed() {
+    std::lock_guard lock(mu_);
+    return installed_;
+  }
+  std::vector<HHOOK> removed() {
+    std::lock_guard lock(mu_);
+    return removed_;
+  }
   void refuse(std::vector<int> kinds) {
     std::lock_guard lock(mu_);
     refused_ = std::move(kinds);
@@ -109,13 +129,85 @@ class HookFault {
         if (k == kind) return nullptr;
       }
     }
-    return ::SetWindowsHookExW(kind, proc, module, thread);
+    HHOOK hook = ::SetWindowsHookExW(kind, proc, module, thread);
+    std::lock_guard lock(mu_);
+    installed_.push_back(hook);
+    return hook;
+  }
+  static BOOL WINAPI fake_unhook(HHOOK hook) {
+    {
+      std::lock_guard lock(mu_);
+      removed_.push_back(hook);
+    }
+    return ::UnhookWindowsHookEx(hook);
   }
 
   static inline std::mutex mu_;
   static inline std::vector<int> refused_;
   static inline std::vector<int> requested_;
+  static inline std::vector<HHOOK> installed_;
+  static inline std::vector<HHOOK> removed_;
   decltype(Win32Seam::set_windows_hook_ex) saved_;
+  decltype(Win32Seam::unhook_windows_hook_ex) saved_unhook_;
+};
+
+// Integrity levels as scripted: this process's own, and every other
+// process's (0: unreadable).
+class IntegrityLevels {
+ public:
+  IntegrityLevels(DWORD own, DWORD others) : saved_(win32().process_integrity) {
+    own_ = own;
+    others_ = others;
+    win32().process_integrity = &fake;
+  }
+  ~IntegrityLevels() { win32().process_integrity = saved_; }
+
+ private:
+  static DWORD fake(HANDLE process) noexcept { return process == ::GetCurrentProcess() ? own_ : others_; }
+  static inline std::atomic<DWORD> own_{0}, others_{0};
+  decltype(Win32Seam::process_integrity) saved_;
+};
+
+// A standard error that blocks every write until unblock(), as a console
+// with a text selection or a pipe nobody reads does; records what got through.
+class BlockedStderr {
+ public:
+  BlockedStderr() : saved_(win32().write_error_text) {
+    gate_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+      std::lock_guard lock(mu_);
+      written_.clear();
+    }
+    blocked_ = 0;
+    win32().write_error_text = &fake;
+  }
+  ~BlockedStderr() {
+    unblock();
+    platform::windows::flush_diagnostics(5000);
+    win32().write_error_text = saved_;
+    ::CloseHandle(gate_);
+  }
+  void unblock() { ::SetEvent(gate_); }
+  // Writers waiting on the gate right now.
+  int blocked() const { return blocked_; }
+  std::string written() {
+    std::lock_guard lock(mu_);
+    return written_;
+  }
+
+ private:
+  static void fake(const char* text, size_t size) noexcept {
+    ++blocked_;
+    ::WaitForSingleObject(gate_, INFINITE);
+    --blocked_;
+    std::lock_guard lock(mu_);
+    written_.append(text, size);
+  }
+  static inline HANDLE gate_ = nullptr;
+  static inline std::atomic<int> blocked_{0};
+  static inline std::mutex mu_;
+  static inline std::string written_;
+  decltype(Win32Seam::write_error_text) saved_;
 };
 
 // CreateEventW that always fails.

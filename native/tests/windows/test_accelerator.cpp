@@ -1,8 +1,12 @@
 // The Windows accelerator grammar and the hot-key records it yields.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <utility>
+
 #include "model/keys.h"
 #include "platform/windows/accelerator.h"
+#include "platform/windows/scan_codes.h"
 
 namespace kmx::platform::windows {
 namespace {
@@ -44,7 +48,6 @@ TEST(AcceleratorGrammar, ModifierWordsSetTheirBits) {
   EXPECT_EQ(parse_ok("Cmd+A").mods, HOTKEY_SUPER);
   EXPECT_EQ(parse_ok("Command+A").mods, HOTKEY_SUPER);
   EXPECT_EQ(parse_ok("Super+A").mods, HOTKEY_SUPER);
-  EXPECT_EQ(parse_ok("Meta+A"), parse_ok("Super+A")) << "a Meta word is Super, as a Meta bit would be";
   for (const char* word : {"CmdOrCtrl", "CmdOrControl", "CommandOrCtrl", "CommandOrControl"})
     EXPECT_EQ(parse_ok(std::string(word) + "+K"), parse_ok("Ctrl+K")) << word;
   EXPECT_EQ(parse_ok("Ctrl+Shift+Alt+Super+A").mods, HOTKEY_CONTROL | HOTKEY_SHIFT | HOTKEY_ALT | HOTKEY_SUPER);
@@ -70,6 +73,41 @@ TEST(AcceleratorGrammar, ParseErrorsAreTheGrammarsComplaint) {
   EXPECT_EQ(parse_error("Ctrl+A+Shift"), "invalid format: \"Shift\" follows the key; the key comes last");
   EXPECT_EQ(parse_error("Ctrl++A"), "empty token between \"+\" separators");
   EXPECT_EQ(parse_error(" A "), "unrecognised key \" A \"");
+}
+
+TEST(AcceleratorGrammar, MetaIsNoWindowsModifierWord) {
+  EXPECT_EQ(parse_error("Meta+A"), "unrecognised key \"Meta\"");
+  EXPECT_EQ(parse_error("Ctrl+ meta +A"), "unrecognised key \"meta\"");
+  EXPECT_EQ(parse_error("Meta"), "unrecognised key \"Meta\"");
+  // Where the grammar fails earlier, its own complaint stands.
+  EXPECT_EQ(parse_error("Ctrl++Meta+A"), "empty token between \"+\" separators");
+  EXPECT_EQ(parse_error("Hyper+Meta+A"), "unrecognised key \"Hyper\"");
+  EXPECT_EQ(parse_error("A+Meta"), "invalid format: \"Meta\" follows the key; the key comes last");
+  EXPECT_EQ(parse_ok("Super+A").mods, HOTKEY_SUPER);
+}
+
+// Every row of both tables has a position; no two rows share one, and
+// the E0-prefixed keys are exactly the ones a standard keyboard prefixes.
+TEST(ScanCodes, EveryRowHasItsOwnStandardPosition) {
+  std::set<std::pair<uint8_t, bool>> seen;
+  std::set<std::string_view> extended;
+  for (auto table : {model::PORTABLE_KEYS, model::PORTABLE_MODIFIERS}) {
+    for (const model::KeyRow& row : table) {
+      const auto scan = standard_scan_code(row.usage);
+      ASSERT_TRUE(scan) << row.name;
+      EXPECT_NE(scan->code, 0) << row.name;
+      EXPECT_TRUE(seen.insert({scan->code, scan->extended}).second) << row.name << " repeats a position";
+      if (scan->extended) extended.insert(row.name);
+    }
+  }
+  EXPECT_EQ(seen.size(), 115u);
+  const std::set<std::string_view> expected{"PrintScreen",  "Insert",   "Home",         "PageUp",      "Delete",
+                                            "End",          "PageDown", "ArrowRight",   "ArrowLeft",   "ArrowDown",
+                                            "ArrowUp",      "NumLock",  "NumpadDivide", "NumpadEnter", "LeftMeta",
+                                            "RightControl", "RightAlt", "RightMeta"};
+  EXPECT_EQ(extended, expected);
+  EXPECT_FALSE(standard_scan_code(0x32)) << "not a row";
+  EXPECT_EQ(standard_scan_code(0x48)->code, 0x45) << "Pause is reported as 0x45, not by its E1 prefix";
 }
 
 TEST(AcceleratorGrammar, DebugFormNamesModifiersKeyAndId) {

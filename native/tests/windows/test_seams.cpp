@@ -1,22 +1,53 @@
-// Failures Wine cannot produce on demand, through the Win32 seam: partial
-// SendInput delivery, refused unregistration, refused hooks and a failing
-// CreateEventW. Linked from the object libraries, so the seam is reachable.
+// What Wine cannot produce on demand, through the Win32 seam: partial
+// SendInput delivery, refused unregistration, refused hooks, a failing
+// CreateEventW, an elevated foreground process and a blocked standard
+// error. Linked from the object libraries, so the seam is reachable.
 #include "wine_support.h"
+
+#include <tlhelp32.h>
 
 #include "seam_faults.h"
 
 namespace kmx::wintest {
 namespace {
 
-constexpr uint32_t LEFT_CONTROL = 0xE0, KEY_A = 0x04;
+constexpr uint32_t LEFT_CONTROL = 0xE0, RIGHT_CONTROL = 0xE4, RIGHT_SHIFT = 0xE5, RIGHT_ALT = 0xE6;
+constexpr uint32_t KEY_A = 0x04, ENTER = 0x28, ARROW_UP = 0x52, NUMPAD_ENTER = 0x58;
 
-void expect_step(const INPUT& in, WORD vk, bool down) {
+struct Key {
+  WORD vk;
+  WORD scan;
+  bool extended = false;
+};
+constexpr Key CONTROL{VK_CONTROL, 0x1D}, A{'A', 0x1E};
+
+void expect_step(const INPUT& in, Key key, bool down) {
   EXPECT_EQ(in.type, static_cast<DWORD>(INPUT_KEYBOARD));
-  EXPECT_EQ(in.ki.wVk, vk);
-  EXPECT_EQ(in.ki.wScan, 0);
-  EXPECT_EQ(in.ki.dwFlags, down ? 0u : static_cast<DWORD>(KEYEVENTF_KEYUP));
+  EXPECT_EQ(in.ki.wVk, key.vk);
+  EXPECT_EQ(in.ki.wScan, key.scan) << "vk " << key.vk;
+  EXPECT_EQ(in.ki.dwFlags, (down ? 0u : static_cast<DWORD>(KEYEVENTF_KEYUP)) |
+                               (key.extended ? static_cast<DWORD>(KEYEVENTF_EXTENDEDKEY) : 0u))
+      << "vk " << key.vk;
   EXPECT_EQ(in.ki.time, 0u);
   EXPECT_EQ(static_cast<uint64_t>(in.ki.dwExtraInfo), KMX_INJECTION_MARKER);
+}
+
+// Standard error as the library left it, once its writer is done.
+std::string flushed(StderrCapture& capture) {
+  EXPECT_TRUE(platform::windows::flush_diagnostics(5000));
+  return capture.text();
+}
+
+size_t thread_count() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  size_t n = 0;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++n;
+  }
+  ::CloseHandle(snapshot);
+  return n;
 }
 
 class SeamTest : public ::testing::Test {
@@ -37,13 +68,13 @@ TEST_F(PartialDelivery, TwoOfFourReleasesWhatTheDeliveredPrefixPressed) {
   const auto calls = fault.calls();
   ASSERT_EQ(calls.size(), 2u);
   ASSERT_EQ(calls[0].size(), 4u) << "the whole chord in one call";
-  expect_step(calls[0][0], VK_CONTROL, true);
-  expect_step(calls[0][1], 'A', true);
-  expect_step(calls[0][2], 'A', false);
-  expect_step(calls[0][3], VK_CONTROL, false);
+  expect_step(calls[0][0], CONTROL, true);
+  expect_step(calls[0][1], A, true);
+  expect_step(calls[0][2], A, false);
+  expect_step(calls[0][3], CONTROL, false);
   ASSERT_EQ(calls[1].size(), 2u) << "the cleanup in one further call";
-  expect_step(calls[1][0], 'A', false);
-  expect_step(calls[1][1], VK_CONTROL, false);
+  expect_step(calls[1][0], A, false);
+  expect_step(calls[1][1], CONTROL, false);
 }
 
 TEST_F(PartialDelivery, CleanupThatFallsShortIsReportedAsFailed) {
@@ -55,7 +86,7 @@ TEST_F(PartialDelivery, CleanupThatFallsShortIsReportedAsFailed) {
   const auto calls = fault.calls();
   ASSERT_EQ(calls.size(), 2u);
   ASSERT_EQ(calls[1].size(), 1u);
-  expect_step(calls[1][0], VK_CONTROL, false);
+  expect_step(calls[1][0], CONTROL, false);
 }
 
 TEST_F(PartialDelivery, NothingInsertedIsNotDelivered) {
@@ -66,6 +97,86 @@ TEST_F(PartialDelivery, NothingInsertedIsNotDelivered) {
   EXPECT_EQ(fault.calls().size(), 1u) << "no cleanup after nothing";
 }
 
+// The right-hand keys share their virtual key with the left-hand ones; only
+// the scan code and the extended flag tell Windows which side went down.
+TEST_F(PartialDelivery, RightHandModifiersAndNumpadEnterCarryTheirOwnPositions) {
+  PartialSendInput all({});
+  const uint32_t mods[] = {RIGHT_CONTROL, RIGHT_SHIFT, RIGHT_ALT};
+  ASSERT_EQ(kmx_send_chord(rt.get(), mods, 3, NUMPAD_ENTER), KMX_OK) << last_error(rt.get());
+  const uint32_t left[] = {LEFT_CONTROL};
+  ASSERT_EQ(kmx_send_chord(rt.get(), left, 1, ENTER), KMX_OK);
+  // Both Controls asked for: one press, at the position of the first.
+  const uint32_t both[] = {RIGHT_CONTROL, LEFT_CONTROL};
+  ASSERT_EQ(kmx_send_chord(rt.get(), both, 2, ARROW_UP), KMX_OK);
+
+  const auto calls = all.calls();
+  ASSERT_EQ(calls.size(), 3u);
+  const Key rctrl{VK_CONTROL, 0x1D, true}, rshift{VK_SHIFT, 0x36}, ralt{VK_MENU, 0x38, true};
+  const Key numpad_enter{VK_RETURN, 0x1C, true}, enter{VK_RETURN, 0x1C}, up{VK_UP, 0x48, true};
+  ASSERT_EQ(calls[0].size(), 8u);
+  expect_step(calls[0][0], rctrl, true);
+  expect_step(calls[0][1], rshift, true);
+  expect_step(calls[0][2], ralt, true);
+  expect_step(calls[0][3], numpad_enter, true);
+  expect_step(calls[0][4], numpad_enter, false);
+  expect_step(calls[0][5], ralt, false);
+  expect_step(calls[0][6], rshift, false);
+  expect_step(calls[0][7], rctrl, false);
+  ASSERT_EQ(calls[1].size(), 4u);
+  expect_step(calls[1][0], CONTROL, true);
+  expect_step(calls[1][1], enter, true);
+  ASSERT_EQ(calls[2].size(), 4u);
+  expect_step(calls[2][0], rctrl, true);
+  expect_step(calls[2][1], up, true);
+  expect_step(calls[2][3], rctrl, false);
+}
+
+// A window of this process in the foreground; the scripted levels say
+// whose process it belongs to.
+class ForegroundWindow {
+ public:
+  ForegroundWindow() {
+    window_ = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"elevated", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                nullptr, nullptr, nullptr);
+    ::SetForegroundWindow(window_);
+  }
+  ~ForegroundWindow() { ::DestroyWindow(window_); }
+  bool in_front() const { return ::GetForegroundWindow() == window_; }
+
+ private:
+  HWND window_;
+};
+
+using Integrity = SeamTest;
+
+TEST_F(Integrity, ChordIntoAHigherLevelIsNotSentAndNotReportedDelivered) {
+  ForegroundWindow window;
+  ASSERT_TRUE(window.in_front());
+  PartialSendInput sent({});
+  const uint32_t mods[] = {LEFT_CONTROL};
+  {
+    IntegrityLevels levels(SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_HIGH_RID);
+    EXPECT_EQ(kmx_send_chord(rt.get(), mods, 1, KEY_A), KMX_ERR_DELIVERY_UNCERTAIN);
+    EXPECT_EQ(last_error(rt.get()),
+              "delivery uncertain: the foreground window belongs to a process of higher integrity level (0x3000) "
+              "than this one (0x2000); Windows drops input sent to it, so nothing was sent");
+    EXPECT_TRUE(sent.calls().empty()) << "nothing was sent";
+  }
+  {
+    IntegrityLevels levels(SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_HIGH_RID);
+    EXPECT_EQ(kmx_send_chord(rt.get(), mods, 1, KEY_A), KMX_OK) << "an equal level receives input";
+  }
+  {
+    IntegrityLevels levels(SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_MEDIUM_RID);
+    EXPECT_EQ(kmx_send_chord(rt.get(), mods, 1, KEY_A), KMX_OK) << "a lower level receives input";
+  }
+  {
+    IntegrityLevels levels(SECURITY_MANDATORY_MEDIUM_RID, 0);
+    EXPECT_EQ(kmx_send_chord(rt.get(), mods, 1, KEY_A), KMX_OK) << "an unreadable level is not guessed at";
+  }
+  EXPECT_EQ(sent.calls().size(), 3u);
+}
+
 using ObsoleteRelease = SeamTest;
 
 TEST_F(ObsoleteRelease, OneRefusedReleaseIsRetainedWithItsOwnLine) {
@@ -74,7 +185,7 @@ TEST_F(ObsoleteRelease, OneRefusedReleaseIsRetainedWithItsOwnLine) {
   fault.fail(true);
   StderrCapture capture;
   ASSERT_EQ(rt.apply({{2, "Ctrl+Alt+2", ""}}), KMX_OK) << last_error(rt.get());
-  const auto out = lines(capture.text());
+  const auto out = lines(flushed(capture));
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].rfind("[keymux] obsolete hotkey Ctrl+Alt+1 (", 0), 0u) << out[0];
   EXPECT_NE(out[0].find(") could not be unregistered (failed to unregister HotKey { mods: Alt | Control, key: Digit1"),
@@ -94,7 +205,7 @@ TEST_F(ObsoleteRelease, TwoRefusedReleasesAddTheSummaryLine) {
   fault.fail(true);
   StderrCapture capture;
   ASSERT_EQ(rt.apply({}), KMX_OK);
-  const auto out = lines(capture.text());
+  const auto out = lines(flushed(capture));
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[0].rfind("[keymux] obsolete hotkey Ctrl+Alt+", 0), 0u);
   EXPECT_EQ(out[1].rfind("[keymux] obsolete hotkey Ctrl+Alt+", 0), 0u);
@@ -154,7 +265,8 @@ TEST(StartFailure, FailingCreateEventLeavesNoRuntime) {
   EXPECT_EQ(rt.status(), KMX_OK);
 }
 
-TEST(StartFailure, RefusedKeyboardHookFailsCreationAndLeavesNoWindow) {
+TEST(StartFailure, RefusedKeyboardHookFailsCreationAndLeavesNoThreadOrWindow) {
+  const size_t threads_before = thread_count();
   {
     HookFault fault({WH_KEYBOARD_LL});
     KmxCreateOptions options{KMX_ABI_VERSION, KMX_RAW_KEYS | KMX_RAW_BUTTONS};
@@ -163,8 +275,8 @@ TEST(StartFailure, RefusedKeyboardHookFailsCreationAndLeavesNoWindow) {
     EXPECT_EQ(last_init_error(), "backend error: SetWindowsHookExW(WH_KEYBOARD_LL) failed");
     EXPECT_EQ(fault.requested(), std::vector<int>{WH_KEYBOARD_LL}) << "the mouse is not tried after";
   }
-  // The failed thread ends on its own; its window goes with it.
-  for (int i = 0; i < 100 && ::FindWindowExW(HWND_MESSAGE, nullptr, L"keymux_hotkey_window", nullptr); ++i) ::Sleep(20);
+  // Gone by the time kmx_create returns, so that the host may unload the library.
+  EXPECT_EQ(thread_count(), threads_before);
   EXPECT_EQ(::FindWindowExW(HWND_MESSAGE, nullptr, L"keymux_hotkey_window", nullptr), nullptr);
   Runtime rt(0);
   EXPECT_EQ(rt.status(), KMX_OK);
@@ -181,12 +293,79 @@ TEST(HookSync, RefusedMouseHookKeepsTheKeyboardChangeButNotTheMask) {
 
   fault.refuse({});
   ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_KEYS | KMX_RAW_BUTTONS), KMX_OK);
-  EXPECT_EQ(fault.requested(), (std::vector<int>{WH_KEYBOARD_LL, WH_MOUSE_LL, WH_MOUSE_LL}))
-      << "the keyboard hook of the failed call stayed installed";
+  EXPECT_EQ(fault.requested(), (std::vector<int>{WH_KEYBOARD_LL, WH_MOUSE_LL, WH_KEYBOARD_LL, WH_MOUSE_LL}));
+  const auto installed = fault.installed();
+  ASSERT_EQ(installed.size(), 3u);
+  EXPECT_EQ(fault.removed(), std::vector<HHOOK>{installed[0]})
+      << "the keyboard hook of the failed call stayed installed until the retry replaced it";
   send({key_input('R', true), key_input('R', false)});
   auto e = rt.wait_for([](const KmxEvent& e) { return e.kind == KMX_EVENT_KEY; });
   ASSERT_TRUE(e);
   EXPECT_EQ(e->native_code, static_cast<uint32_t>('R'));
+}
+
+TEST(HookSync, MaskChangesRemoveTheHooksTheyNoLongerNeed) {
+  HookFault hooks({});
+  Runtime rt(KMX_RAW_KEYS);
+  ASSERT_EQ(rt.status(), KMX_OK);
+  ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION), KMX_OK);
+  auto installed = hooks.installed();
+  ASSERT_EQ(installed.size(), 2u);
+  EXPECT_EQ(hooks.removed(), std::vector<HHOOK>{installed[0]}) << "the keyboard hook went with RAW_KEYS";
+  ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_DRAG_MOTION), KMX_OK);
+  ASSERT_EQ(kmx_set_raw_mask(rt.get(), 0), KMX_OK);
+  installed = hooks.installed();
+  ASSERT_EQ(installed.size(), 3u);
+  EXPECT_EQ(hooks.removed(), (std::vector<HHOOK>{installed[0], installed[1], installed[2]}));
+  EXPECT_EQ(hooks.requested(), (std::vector<int>{WH_KEYBOARD_LL, WH_MOUSE_LL, WH_MOUSE_LL}));
+}
+
+// Windows may have removed a hook whose thread was slow; setting the same
+// mask again must bring it back, and only once.
+TEST(HookSync, SettingTheSameMaskAgainInstallsTheHooksAfresh) {
+  HookFault hooks({});
+  Runtime rt(KMX_RAW_KEYS);
+  ASSERT_EQ(rt.status(), KMX_OK);
+  ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_KEYS), KMX_OK);
+  const auto installed = hooks.installed();
+  ASSERT_EQ(installed.size(), 2u);
+  EXPECT_EQ(hooks.removed(), std::vector<HHOOK>{installed[0]});
+  send({key_input('G', true), key_input('G', false)});
+  const auto events = rt.drain(400);
+  ASSERT_EQ(events.size(), 2u) << "one hook reports the key, once";
+  EXPECT_EQ(events[0].down, 1);
+  EXPECT_EQ(events[1].down, 0);
+}
+
+// While nothing can be written, the backend thread still runs its hooks,
+// applies and mask changes, and kmx_stop still returns.
+TEST(BlockedStandardError, BackendThreadCarriesOnAndTheLinesComeOutLater) {
+  BlockedStderr stderr_blocked;
+  UnregisterFault refuse;
+  Runtime rt(KMX_RAW_KEYS);
+  ASSERT_EQ(rt.status(), KMX_OK);
+  ASSERT_EQ(rt.apply({{1, "Ctrl+Alt+5", ""}, {2, "Ctrl+Alt+6", ""}}), KMX_OK);
+  refuse.fail(true);
+  ASSERT_EQ(rt.apply({}), KMX_OK) << "two lines and a summary queued";
+  refuse.fail(false);
+  for (int i = 0; i < 500 && stderr_blocked.blocked() == 0; ++i) ::Sleep(10);
+  ASSERT_EQ(stderr_blocked.blocked(), 1) << "the writer is stuck in its first write";
+
+  send({key_input('J', true), key_input('J', false)});
+  auto key = rt.wait_for([](const KmxEvent& e) { return e.kind == KMX_EVENT_KEY; });
+  ASSERT_TRUE(key) << "the hook answered while standard error was stuck";
+  EXPECT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_KEYS), KMX_OK);
+  EXPECT_EQ(rt.apply({}), KMX_OK);
+  EXPECT_EQ(leftovers(rt.get()), "") << "the retried releases went through";
+  EXPECT_EQ(kmx_stop(rt.get()), KMX_OK) << "the end does not wait for the stuck writer for long";
+
+  stderr_blocked.unblock();
+  ASSERT_TRUE(platform::windows::flush_diagnostics(5000));
+  const auto out = lines(stderr_blocked.written());
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].rfind("[keymux] obsolete hotkey Ctrl+Alt+", 0), 0u) << out[0];
+  EXPECT_EQ(out[2].rfind("[keymux] hotkeys applied, but these obsolete registrations are still active: ", 0), 0u);
+  EXPECT_EQ(platform::windows::dropped_diagnostics(), 0u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "hotkeys/accelerator_grammar.h"
 #include "model/keys.h"
+#include "model/unicode_trim.h"
 
 namespace kmx::platform::windows {
 
@@ -30,6 +31,39 @@ std::optional<KeyCode> key_code_of_usage(uint32_t usage) noexcept {
   const model::KeyRow* row = model::key_by_usage(usage);
   if (!row) return std::nullopt;
   return static_cast<KeyCode>(row - model::PORTABLE_KEYS.data());
+}
+
+bool is_meta_word(std::string_view piece) noexcept {
+  constexpr std::string_view META = "META";
+  if (piece.size() != META.size()) return false;
+  for (size_t i = 0; i < META.size(); ++i) {
+    const char c = piece[i] >= 'a' && piece[i] <= 'z' ? static_cast<char>(piece[i] - 'a' + 'A') : piece[i];
+    if (c != META[i]) return false;
+  }
+  return true;
+}
+
+// "Meta" is a modifier word of the shared grammar but not of the Windows
+// one, where it is read as a key name and so is unrecognised. Walks the
+// pieces as the grammar does and stops where the grammar would fail first.
+std::optional<KmxError> windows_only_refusal(std::string_view text) {
+  if (text.find('+') == std::string_view::npos) return std::nullopt;
+  bool key_seen = false;
+  for (size_t start = 0;;) {
+    const size_t plus = text.find('+', start);
+    const std::string_view piece =
+        model::trim_white_space(text.substr(start, plus == std::string_view::npos ? plus : plus - start));
+    if (piece.empty() || key_seen) return std::nullopt;
+    if (is_meta_word(piece)) {
+      std::string reason = "unrecognised key \"";
+      reason += piece;
+      reason += '"';
+      return KmxError::invalid_argument(std::move(reason));
+    }
+    if (hotkeys::modifier_word_bit(piece) == 0) key_seen = true;
+    if (plus == std::string_view::npos) return std::nullopt;
+    start = plus + 1;
+  }
 }
 
 }  // namespace
@@ -79,6 +113,7 @@ std::string HotKey::debug() const {
 }
 
 Result<HotKey> parse_accelerator(std::string_view text) {
+  if (auto refusal = windows_only_refusal(text)) return std::move(*refusal);
   auto parsed = hotkeys::parse_accelerator_text(text);
   if (!parsed) return std::move(parsed).error();
   const std::optional<KeyCode> key = key_code_of_usage(parsed->usage);

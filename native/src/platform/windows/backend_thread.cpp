@@ -3,7 +3,12 @@
 //
 // It sleeps in one wait that ends for thread messages (hook callbacks,
 // WM_HOTKEY) or for the wake event. Messages never read the command queue;
-// only the wake event does, so hook traffic cannot reorder commands.
+// only the wake event does, so hook traffic cannot reorder commands. Before
+// it carries out commands it handles the messages and edges that arrived
+// first, so that a command sees the hot keys as the user left them.
+//
+// Being the hooks' thread, it never blocks: no writes to standard error
+// (see diagnostics.h), no joins and no waits inside a callback.
 #include <windows.h>
 
 #include <atomic>
@@ -11,11 +16,13 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
 #include "model/event.h"
 #include "platform/backend.h"
+#include "platform/windows/diagnostics.h"
 #include "platform/windows/direct_context.h"
 #include "platform/windows/hooks.h"
 #include "platform/windows/hotkey_manager.h"
@@ -30,6 +37,9 @@ namespace {
 using windows::HotkeyEdge;
 
 constexpr uint64_t CAPABILITIES = 239;
+// How long the end of a backend waits for its last diagnostics to be
+// written; a stuck standard error costs kmx_stop no more than this.
+constexpr uint32_t FINAL_FLUSH_MS = 500;
 std::atomic<uint8_t> HANDLER_INSTALLED{0};
 
 // Everything spawn hands to the thread.
@@ -96,19 +106,24 @@ class BackendThread {
       const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &in_.wake, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
       if (r == WAIT_OBJECT_0 + 1) {
         windows::count(windows::STATS.wakes);
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-          ::TranslateMessage(&msg);
-          ::DispatchMessageW(&msg);
-        }
+        pump_messages();
         drain_edges();
       } else if (r == WAIT_OBJECT_0) {
         windows::count(windows::STATS.wakes);
+        pump_messages();
         drain_edges();
         running = drain_commands();
       } else {
         return;  // the wait failed; later commands time out in the runtime
       }
+    }
+  }
+
+  void pump_messages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
     }
   }
 
@@ -122,7 +137,9 @@ class BackendThread {
           [&](auto& c) {
             using T = std::decay_t<decltype(c)>;
             if constexpr (std::is_same_v<T, ApplyHotkeys>) {
-              c.reply.send(registrar_->apply(c.shortcuts));
+              auto outcome = registrar_->apply(c.shortcuts);
+              release_lost_holds();  // before the reply: the host sees them first
+              c.reply.send(std::move(outcome));
             } else if constexpr (std::is_same_v<T, SetRawMask>) {
               c.reply.send(windows::sync_hooks(hooks_, c.mask, in_.events, in_.motion));
             } else {
@@ -135,27 +152,58 @@ class BackendThread {
     return running;
   }
 
+  // A press is reported once per hold and its release only after it, under
+  // the shortcut id the press carried.
   void drain_edges() {
     while (auto edge = in_.edges.try_recv()) {
-      if (const auto* entry = registrar_->find(edge->id))
-        in_.events.send(model::hotkey_event(entry->shortcut_id, edge->pressed));
+      if (edge->pressed) {
+        const auto* entry = registrar_->find(edge->id);
+        if (entry == nullptr || held_.contains(edge->id)) continue;
+        held_.emplace(edge->id, entry->shortcut_id);
+        in_.events.send(model::hotkey_event(entry->shortcut_id, true));
+      } else if (auto it = held_.find(edge->id); it != held_.end()) {
+        in_.events.send(model::hotkey_event(it->second, false));
+        held_.erase(it);
+      }
+    }
+  }
+
+  // A held hot key whose registration went away, or moved to another
+  // shortcut id, is released now; the later edge from the key finds no
+  // hold and produces nothing.
+  void release_lost_holds() {
+    for (auto it = held_.begin(); it != held_.end();) {
+      const auto* entry = registrar_->find(it->first);
+      if (entry != nullptr && entry->shortcut_id == it->second) {
+        ++it;
+        continue;
+      }
+      in_.events.send(model::hotkey_event(it->second, false));
+      it = held_.erase(it);
     }
   }
 
   void leave() noexcept {
     started_ = false;
+    try {
+      for (const auto& [id, shortcut_id] : held_) in_.events.send(model::hotkey_event(shortcut_id, false));
+      held_.clear();
+    } catch (...) {
+    }
     windows::HotkeyRouter::clear();
     windows::remove_hooks(hooks_);
     windows::print_stats_if_requested();
     registrar_->release_all();
     registrar_.reset();
     manager_.reset();
+    windows::flush_diagnostics(FINAL_FLUSH_MS);
   }
 
   ThreadInputs in_;
   windows::HookSlots hooks_;
   std::unique_ptr<windows::HotkeyManager> manager_;
   std::optional<windows::WinRegistrar> registrar_;
+  std::unordered_map<uint32_t, uint64_t> held_;  // hot-key id to the shortcut id of its reported press
   bool started_ = false;
 };
 
@@ -193,9 +241,17 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
     return std::move(worker).error();
   }
 
+  // After a failed start the thread is joined, so that no code of the
+  // library runs once kmx_create has returned and the host may unload it.
   auto [result, why] = init_rx.recv(std::nullopt);
-  if (!result) return KmxError::backend("Windows backend exited during initialization");
-  if (!result->empty()) return KmxError::backend(*result);  // the worker ends on its own; it is not joined
+  if (!result) {
+    worker->join();
+    return KmxError::backend("Windows backend exited during initialization");
+  }
+  if (!result->empty()) {
+    worker->join();
+    return KmxError::backend(*result);
+  }
 
   return BackendStart{std::move(command_tx),     std::move(pipes.motion),
                       std::move(pipes.receiver), "win32",

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/event.h"
@@ -11,11 +12,21 @@
 #include "platform/backend.h"
 #include "platform/chord/chord.h"
 #include "platform/windows/direct_context.h"
+#include "platform/windows/integrity.h"
+#include "platform/windows/scan_codes.h"
 #include "platform/windows/win32_seam.h"
 
 namespace kmx::platform {
 
+// The injection marker travels in dwExtraInfo and the records go out with
+// the size argument 40: both only hold in a 64-bit build.
+static_assert(sizeof(ULONG_PTR) == 8, "keymux_native is a 64-bit library");
+static_assert(sizeof(INPUT) == 40, "INPUT records are 40 bytes in a 64-bit build");
+
 namespace {
+
+// The scan code of each virtual key of one chord.
+using ScanMap = std::unordered_map<uint32_t, windows::ScanCode>;
 
 std::optional<uint32_t> virtual_key(uint32_t usage) {
   const model::KeyRow* row =
@@ -26,20 +37,44 @@ std::optional<uint32_t> virtual_key(uint32_t usage) {
 
 bool vk_down(uint32_t vk) noexcept { return ::GetAsyncKeyState(static_cast<int>(vk)) < 0; }
 
-INPUT key_input(const chord::ChordStep& step) {
+// The layout of the thread that will read the chord: scan codes of
+// layout-dependent keys follow it.
+HKL foreground_layout() noexcept {
+  HWND foreground = ::GetForegroundWindow();
+  const DWORD thread = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+  return ::GetKeyboardLayout(thread);
+}
+
+// Virtual keys repeat across usages (both Controls are VK_CONTROL, both
+// Enters VK_RETURN); a key pressed once takes the scan code of the first
+// usage that asked for it, the modifiers before the main key.
+ScanMap scan_codes(std::span<const uint32_t> modifiers, std::span<const uint32_t> modifier_vks, uint32_t key,
+                   uint32_t main_vk) {
+  const HKL layout = foreground_layout();
+  ScanMap scans;
+  for (size_t i = 0; i < modifiers.size(); ++i)
+    scans.try_emplace(modifier_vks[i], windows::scan_code_for(modifiers[i], modifier_vks[i], layout));
+  scans.try_emplace(main_vk, windows::scan_code_for(key, main_vk, layout));
+  return scans;
+}
+
+// The virtual key, its scan code and extended flag, and the marker.
+INPUT key_input(const chord::ChordStep& step, const ScanMap& scans) {
+  const windows::ScanCode scan = scans.at(step.code);
   INPUT in{};
   in.type = INPUT_KEYBOARD;
   in.ki.wVk = static_cast<WORD>(step.code);
-  in.ki.dwFlags = step.press ? 0 : KEYEVENTF_KEYUP;
+  in.ki.wScan = scan.code;
+  in.ki.dwFlags = (step.press ? 0 : KEYEVENTF_KEYUP) | (scan.extended ? KEYEVENTF_EXTENDEDKEY : 0);
   in.ki.dwExtraInfo = static_cast<ULONG_PTR>(model::INJECTION_MARKER);
   return in;
 }
 
 // Number of records SendInput inserted, sent in one call.
-UINT send_steps(const std::vector<chord::ChordStep>& steps) {
+UINT send_steps(const std::vector<chord::ChordStep>& steps, const ScanMap& scans) {
   std::vector<INPUT> inputs;
   inputs.reserve(steps.size());
-  for (const auto& step : steps) inputs.push_back(key_input(step));
+  for (const auto& step : steps) inputs.push_back(key_input(step, scans));
   return windows::win32().send_input(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
@@ -64,14 +99,16 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
 
   const auto plan = chord::plan_chord(held, modifier_vks, *main_vk);
   if (plan.empty()) return {};
+  if (auto refusal = windows::foreground_refuses_input()) return KmxError::delivery_uncertain(std::move(*refusal));
+  const ScanMap scans = scan_codes(modifiers, modifier_vks, key, *main_vk);
   const size_t total = plan.size();
-  const size_t delivered = send_steps(plan);
+  const size_t delivered = send_steps(plan, scans);
   if (delivered >= total) return {};
   if (delivered == 0) return KmxError::not_delivered("SendInput delivered 0 of " + std::to_string(total) + " inputs");
 
   std::vector<chord::ChordStep> cleanup;
   for (uint32_t vk : chord::plan_cleanup(plan, delivered)) cleanup.push_back({vk, false});
-  const bool cleaned = cleanup.empty() || send_steps(cleanup) == cleanup.size();
+  const bool cleaned = cleanup.empty() || send_steps(cleanup, scans) == cleanup.size();
   return KmxError::delivery_uncertain("SendInput delivered " + std::to_string(delivered) + " of " +
                                       std::to_string(total) + " inputs; best-effort cleanup of " +
                                       std::to_string(cleanup.size()) + " key(s) " + (cleaned ? "succeeded" : "failed"));

@@ -1,9 +1,9 @@
 #include "platform/windows/hooks.h"
 
 #include "model/event.h"
+#include "platform/windows/diagnostics.h"
 #include "platform/windows/stats.h"
 #include "platform/windows/win32_seam.h"
-#include "util/panic_safe.h"
 
 namespace kmx::platform::windows {
 
@@ -82,27 +82,31 @@ void on_mouse(WPARAM message, const MSLLHOOKSTRUCT& info) {
 
 LRESULT CALLBACK keyboard_proc(int code, WPARAM wparam, LPARAM lparam) {
   if (code >= 0) {
-    util::log_callback_panic("keyboard hook",
-                             [&] { on_key(wparam, *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam)); });
+    guard_callback("keyboard hook", [&] { on_key(wparam, *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam)); });
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 LRESULT CALLBACK mouse_proc(int code, WPARAM wparam, LPARAM lparam) {
   if (code >= 0) {
-    util::log_callback_panic("mouse hook", [&] { on_mouse(wparam, *reinterpret_cast<const MSLLHOOKSTRUCT*>(lparam)); });
+    guard_callback("mouse hook", [&] { on_mouse(wparam, *reinterpret_cast<const MSLLHOOKSTRUCT*>(lparam)); });
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-// Brings one slot in line with whether its hook is wanted.
+// Brings one slot in line with whether its hook is wanted. A wanted hook
+// that is present is installed afresh: Windows removes a hook whose thread
+// did not answer in time without telling it, so the old handle may be
+// dead. The new one goes in before the old one comes out; no callback runs
+// in between, as this thread is not pumping messages.
 Status sync_one(HHOOK& slot, bool wanted, int kind, HOOKPROC proc, const char* failure) {
-  if (wanted && slot == nullptr) {
+  if (wanted) {
     HHOOK hook = win32().set_windows_hook_ex(kind, proc, nullptr, 0);
     if (hook == nullptr) return KmxError::backend(failure);
+    if (slot != nullptr) win32().unhook_windows_hook_ex(slot);  // fails harmlessly for a removed hook
     slot = hook;
-  } else if (!wanted && slot != nullptr) {
-    ::UnhookWindowsHookEx(slot);
+  } else if (slot != nullptr) {
+    win32().unhook_windows_hook_ex(slot);
     slot = nullptr;
   }
   return {};
@@ -153,8 +157,8 @@ Status sync_hooks(HookSlots& slots, uint32_t mask, const EventSender& events, co
 }
 
 void remove_hooks(HookSlots& slots) noexcept {
-  if (slots.keyboard != nullptr) ::UnhookWindowsHookEx(slots.keyboard);
-  if (slots.mouse != nullptr) ::UnhookWindowsHookEx(slots.mouse);
+  if (slots.keyboard != nullptr) win32().unhook_windows_hook_ex(slots.keyboard);
+  if (slots.mouse != nullptr) win32().unhook_windows_hook_ex(slots.mouse);
   slots = HookSlots{};
   set_context(nullptr);
 }

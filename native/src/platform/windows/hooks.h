@@ -20,8 +20,10 @@ struct HookSlots {
 // Modifier role (KMX_MOD_*) of a virtual-key code.
 uint32_t modifier_role(uint32_t vk) noexcept;
 
-// Installs or removes the hooks the raw mask asks for and sets this
-// thread's hook context. Must run on the thread that pumps the messages.
+// Installs the hooks the raw mask asks for (afresh when already present,
+// so that setting the same mask again recovers a hook Windows removed),
+// removes the others and sets this thread's hook context. Must run on the
+// thread that pumps the messages.
 Status sync_hooks(HookSlots& slots, uint32_t mask, const EventSender& events, const MotionChannel& motion);
 
 // Removes both hooks and clears this thread's hook context.

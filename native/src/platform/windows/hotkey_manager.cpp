@@ -2,9 +2,10 @@
 
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "platform/windows/diagnostics.h"
 #include "platform/windows/win32_seam.h"
-#include "util/panic_safe.h"
 
 namespace kmx::platform::windows {
 
@@ -30,16 +31,25 @@ HINSTANCE this_module() noexcept {
   return module;
 }
 
-// Sleeps between reads so that a key held for minutes costs nothing.
-void watch_release(uint32_t id, uint16_t vk, HANDLE stop_event, std::shared_ptr<std::atomic<bool>> done) noexcept {
+// Reads every held key each 50 ms and reports the ones that went up; with
+// nothing held it sleeps until a press or the end.
+void watch_releases(queue::Receiver<HotkeyManager::Press> presses, HANDLE press_event, HANDLE stop_event) noexcept {
+  std::vector<HotkeyManager::Press> held;
+  const HANDLE events[] = {stop_event, press_event};
   for (;;) {
-    if (::WaitForSingleObject(stop_event, RELEASE_POLL_MS) != WAIT_TIMEOUT) break;
-    if (::GetAsyncKeyState(vk) >= 0) {
-      deliver(id, false);
-      break;
+    const DWORD r = ::WaitForMultipleObjects(2, events, FALSE, held.empty() ? INFINITE : RELEASE_POLL_MS);
+    if (r != WAIT_OBJECT_0 + 1 && r != WAIT_TIMEOUT) return;  // the end, or a wait that cannot work
+    try {
+      while (auto press = presses.try_recv()) held.push_back(*press);
+    } catch (...) {
+      // Out of memory: presses not taken stay queued for the next round.
     }
+    std::erase_if(held, [](const HotkeyManager::Press& p) {
+      if (::GetAsyncKeyState(p.vk) < 0) return false;
+      deliver(p.id, false);
+      return true;
+    });
   }
-  done->store(true, std::memory_order_release);
 }
 
 }  // namespace
@@ -57,11 +67,19 @@ Result<std::unique_ptr<HotkeyManager>> HotkeyManager::create() {
     return KmxError::backend("failed to register the hotkey window class: Windows error " +
                              std::to_string(::GetLastError()));
 
-  HANDLE stop_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (stop_event == nullptr)
-    return KmxError::backend("failed to create the hotkey watcher event: Windows error " +
+  std::unique_ptr<HotkeyManager> manager(new HotkeyManager);
+  manager->stop_event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  manager->press_event_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (manager->stop_event_ == nullptr || manager->press_event_ == nullptr)
+    return KmxError::backend("failed to create the hotkey watcher events: Windows error " +
                              std::to_string(::GetLastError()));
-  std::unique_ptr<HotkeyManager> manager(new HotkeyManager(nullptr, stop_event));
+  auto [press_tx, press_rx] = queue::channel<Press>();
+  try {
+    manager->watcher_ = std::thread(watch_releases, std::move(press_rx), manager->press_event_, manager->stop_event_);
+  } catch (const std::system_error& e) {
+    return KmxError::backend(std::string("failed to start the hotkey release watcher: ") + e.what());
+  }
+  manager->presses_ = std::move(press_tx);
   HWND window = ::CreateWindowExW(0, WINDOW_CLASS, L"keymux hotkeys", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module,
                                   manager.get());
   if (window == nullptr)
@@ -72,10 +90,13 @@ Result<std::unique_ptr<HotkeyManager>> HotkeyManager::create() {
 }
 
 HotkeyManager::~HotkeyManager() {
-  ::SetEvent(stop_event_);
-  for (Watcher& w : watchers_) w.thread.join();
+  if (watcher_.joinable()) {
+    ::SetEvent(stop_event_);
+    watcher_.join();
+  }
   if (window_ != nullptr) ::DestroyWindow(window_);
-  ::CloseHandle(stop_event_);
+  if (stop_event_ != nullptr) ::CloseHandle(stop_event_);
+  if (press_event_ != nullptr) ::CloseHandle(press_event_);
 }
 
 Status HotkeyManager::register_hotkey(const HotKey& hotkey) {
@@ -106,8 +127,7 @@ LRESULT CALLBACK HotkeyManager::window_proc(HWND window, UINT message, WPARAM wp
   } else if (message == WM_HOTKEY) {
     auto* self = reinterpret_cast<HotkeyManager*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr) {
-      util::log_callback_panic("hotkey window",
-                               [&] { self->on_hotkey(static_cast<uint32_t>(wparam), HIWORD(lparam)); });
+      guard_callback("hotkey window", [&] { self->on_hotkey(static_cast<uint32_t>(wparam), HIWORD(lparam)); });
       return 0;
     }
   }
@@ -116,27 +136,9 @@ LRESULT CALLBACK HotkeyManager::window_proc(HWND window, UINT message, WPARAM wp
 
 void HotkeyManager::on_hotkey(uint32_t id, uint16_t vk) {
   deliver(id, true);
-  reap_finished_watchers();
-  // One watcher per press, so that overlapping holds each get their release.
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  try {
-    watchers_.push_back(Watcher{std::thread(watch_release, id, vk, stop_event_, done), done});
-  } catch (const std::system_error&) {
-    // Without a watcher the release would never come; report it now rather
-    // than leave the host believing the key is still held.
-    deliver(id, false);
-  }
-}
-
-void HotkeyManager::reap_finished_watchers() {
-  for (auto it = watchers_.begin(); it != watchers_.end();) {
-    if (it->done->load(std::memory_order_acquire)) {
-      it->thread.join();
-      it = watchers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  // The watcher tracks each press, so overlapping holds each get their release.
+  presses_.send(Press{id, vk});
+  ::SetEvent(press_event_);
 }
 
 }  // namespace kmx::platform::windows

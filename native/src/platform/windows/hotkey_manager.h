@@ -1,26 +1,29 @@
 // System-wide hot keys registered on a hidden message-only window. The
 // window belongs to the thread that creates the manager, which must pump
 // its messages; presses arrive as WM_HOTKEY there, and the release of each
-// press is found by a short-lived watcher thread that reads the key every
-// 50 ms. Both edges go to one process-wide handler.
+// press is found by the manager's release watcher, a thread that reads the
+// held keys every 50 ms while any is held and sleeps otherwise. Both edges
+// go to one process-wide handler.
+//
+// The window procedure only hands the press to the watcher: it never
+// starts, joins or waits for a thread, since the window's thread also runs
+// the low-level hooks.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <thread>
-#include <vector>
 
 #include "error/result.h"
 #include "platform/windows/accelerator.h"
+#include "queue/channel.h"
 
 namespace kmx::platform::windows {
 
 // Receives (hot-key id, pressed) for every edge, on the window's thread for
-// presses and on a watcher thread for releases.
+// presses and on the watcher for releases.
 using HotkeyHandler = void (*)(uint32_t id, bool pressed) noexcept;
 
 class HotkeyManager {
@@ -28,9 +31,9 @@ class HotkeyManager {
   // Installs the process-wide handler (replacing any earlier one).
   static void set_handler(HotkeyHandler handler) noexcept;
 
-  // Creates the hidden window on the calling thread.
+  // Creates the hidden window and the watcher on the calling thread.
   static Result<std::unique_ptr<HotkeyManager>> create();
-  ~HotkeyManager();  // stops the watchers, then destroys the window
+  ~HotkeyManager();  // ends the watcher, then destroys the window
   HotkeyManager(const HotkeyManager&) = delete;
   HotkeyManager& operator=(const HotkeyManager&) = delete;
 
@@ -43,20 +46,21 @@ class HotkeyManager {
 
   HWND window() const noexcept { return window_; }
 
- private:
-  struct Watcher {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
+  struct Press {
+    uint32_t id;
+    uint16_t vk;
   };
 
-  HotkeyManager(HWND window, HANDLE stop_event) : window_(window), stop_event_(stop_event) {}
+ private:
+  HotkeyManager() = default;
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   void on_hotkey(uint32_t id, uint16_t vk);
-  void reap_finished_watchers();
 
-  HWND window_;
-  HANDLE stop_event_;              // manual-reset; set when the manager goes away
-  std::vector<Watcher> watchers_;  // only touched on the window's thread
+  HWND window_ = nullptr;
+  HANDLE stop_event_ = nullptr;   // manual-reset; set when the manager goes away
+  HANDLE press_event_ = nullptr;  // auto-reset; set for each press handed over
+  queue::Sender<Press> presses_;
+  std::thread watcher_;
 };
 
 }  // namespace kmx::platform::windows

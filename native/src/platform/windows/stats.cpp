@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include "platform/windows/diagnostics.h"
 
 namespace kmx::platform::windows {
 
@@ -23,9 +23,7 @@ void print_stats_if_requested() noexcept {
   if (::GetEnvironmentVariableW(L"KMX_DEBUG_STATS", probe, 1) == 0 && ::GetLastError() == ERROR_ENVVAR_NOT_FOUND)
     return;
   try {
-    const std::string line = stats_line() + "\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    post_diagnostic(stats_line());
   } catch (...) {
   }
 }

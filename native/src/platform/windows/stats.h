@@ -22,8 +22,8 @@ inline void count(std::atomic<uint64_t>& counter) noexcept { counter.fetch_add(1
 // "[keymux-stats] wakes=.. commands=.. hook_events=.. motion_coalesced=.."
 std::string stats_line();
 
-// Writes the line and a newline to standard error when the variable is
-// set, to any value including the empty one.
+// Queues the line for standard error when the variable is set, to any
+// value including the empty one.
 void print_stats_if_requested() noexcept;
 
 }  // namespace kmx::platform::windows

@@ -1,18 +1,19 @@
 #include "platform/windows/win_registrar.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "platform/windows/diagnostics.h"
 
 namespace kmx::platform::windows {
 
 namespace {
 
-void log_line(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stderr);
-  std::fflush(stderr);
-}
+// The backend thread runs the hooks: it never writes to standard error itself.
+void log_line(std::string line) { post_diagnostic(std::move(line)); }
 
 std::string quoted_list(const std::vector<std::string>& texts) {
   std::string out = "[";
@@ -30,11 +31,20 @@ Result<hotkeys::ApplyOutcome> WinRegistrar::apply(const model::ShortcutList& sho
   // entries keep list order, which is also the order they are registered in.
   std::vector<std::pair<uint32_t, RegistrationEntry>> desired;
   std::unordered_set<uint32_t> desired_ids;
+  // Windows registers (modifiers, virtual key): two key names with one
+  // virtual key (Enter and NumpadEnter) would make the second registration
+  // collide with the first.
+  std::map<std::pair<uint32_t, uint16_t>, const std::string*> natives;
   for (const model::Shortcut& s : shortcuts) {
     auto parsed = parse_accelerator(s.accelerator);
     if (!parsed) return KmxError::invalid_argument(s.accelerator + ": " + parsed.error().message());
     if (!desired_ids.insert(parsed->id).second)
       return KmxError::invalid_argument("duplicate native accelerator " + s.accelerator);
+    const auto [it, fresh] = natives.try_emplace({parsed->native_modifiers(), parsed->vk()}, &s.accelerator);
+    if (!fresh) {
+      const auto [first, second] = std::minmax(*it->second, s.accelerator);
+      return KmxError::invalid_argument("accelerators " + first + ", " + second + " name the same Windows hot key");
+    }
     desired.emplace_back(parsed->id, RegistrationEntry{s.accelerator, s.id, *parsed});
   }
 
