@@ -1,5 +1,8 @@
 // Raw input and chords end to end through the DLL, on Wine's desktop.
 #include <cmath>
+#include <map>
+#include <set>
+#include <string_view>
 
 #include "wine_support.h"
 
@@ -138,6 +141,24 @@ TEST_F(RawInput, MotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
   EXPECT_TRUE(released);
 }
 
+TEST_F(RawInput, DragMotionAloneReportsMotionButNoButtons) {
+  ASSERT_EQ(kmx_set_raw_mask(rt.get(), KMX_RAW_DRAG_MOTION), KMX_OK);
+  send({mouse_input(MOUSEEVENTF_MOVE, 20, 20)});
+  send({mouse_input(MOUSEEVENTF_LEFTDOWN, 20, 20)});
+  send({mouse_input(MOUSEEVENTF_MOVE, 150, 160)});
+  auto motion = rt.wait_for([](const KmxEvent& e) { return e.kind == KMX_EVENT_MOTION; });
+  ASSERT_TRUE(motion) << "the mouse hook follows the left button without reporting it";
+  EXPECT_NEAR(motion->x, 150.0, 1.0);
+  send({mouse_input(MOUSEEVENTF_LEFTUP, 150, 160)});
+  send({mouse_input(MOUSEEVENTF_MOVE, 170, 170)});
+  send({mouse_input(MOUSEEVENTF_RIGHTDOWN, 170, 170), mouse_input(MOUSEEVENTF_RIGHTUP, 170, 170),
+        mouse_input(MOUSEEVENTF_MIDDLEDOWN, 170, 170), mouse_input(MOUSEEVENTF_MIDDLEUP, 170, 170)});
+  for (const KmxEvent& e : rt.drain(400)) {
+    EXPECT_NE(e.kind, KMX_EVENT_BUTTON) << "button " << int(e.button);
+    EXPECT_NE(e.kind, KMX_EVENT_MOTION) << "motion after the release at " << e.x << "," << e.y;
+  }
+}
+
 TEST_F(RawInput, WheelAndDoubleClicksProduceNothing) {
   INPUT wheel = mouse_input(MOUSEEVENTF_WHEEL, 400, 400);
   wheel.mi.mouseData = WHEEL_DELTA;
@@ -241,6 +262,173 @@ TEST_F(RawInput, FiveModifiersAreRefused) {
   const uint32_t mods[] = {0xE0, 0xE1, 0xE2, 0xE3, 0xE4};
   EXPECT_EQ(kmx_send_chord(rt.get(), mods, 5, KEY_A), KMX_ERR_INVALID_ARGUMENT);
   EXPECT_EQ(last_error(rt.get()), "invalid argument: at most 4 chord modifiers");
+}
+
+// Another program on the desktop with a keyboard hook of its own, which
+// reports what it saw of the library's injected keys when it ends.
+class KeyObserver {
+ public:
+  explicit KeyObserver(size_t count) {
+    wchar_t path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring program(path, n);
+    program = program.substr(0, program.find_last_of(L'\\') + 1) + L"key_observer.exe";
+    std::wstring command = L"\"" + program + L"\" " + std::to_wstring(count);
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE child_in = nullptr, child_out = nullptr;
+    ::CreatePipe(&child_in, &stdin_, &inherit, 0);
+    ::CreatePipe(&stdout_, &child_out, &inherit, 1 << 16);  // room for every line: it writes before we read
+    ::SetHandleInformation(stdin_, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(stdout_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = child_in;
+    si.hStdOutput = child_out;
+    si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    started_ = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    ::CloseHandle(child_in);
+    ::CloseHandle(child_out);
+    if (!started_) return;
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+  }
+  ~KeyObserver() {
+    close_input();
+    if (process_ != nullptr) {
+      if (::WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) ::TerminateProcess(process_, 1);
+      ::CloseHandle(process_);
+    }
+    ::CloseHandle(stdout_);
+  }
+
+  // Whether its hook is in place.
+  bool ready() { return started_ && read_line() == "ready"; }
+
+  // What it saw: ends it once it has seen its count, or after a grace period.
+  std::vector<std::string> seen() {
+    if (::WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0) close_input();
+    std::vector<std::string> out;
+    for (std::string line = read_line(); !line.empty(); line = read_line()) out.push_back(line);
+    return out;
+  }
+
+ private:
+  void close_input() {
+    if (stdin_ != nullptr) ::CloseHandle(stdin_);
+    stdin_ = nullptr;
+  }
+  std::string read_line() {
+    std::string line;
+    char c;
+    DWORD n = 0;
+    while (::ReadFile(stdout_, &c, 1, &n, nullptr) && n == 1 && c != '\n') {
+      if (c != '\r') line += c;
+    }
+    return line;
+  }
+
+  bool started_ = false;
+  HANDLE process_ = nullptr;
+  HANDLE stdin_ = nullptr;
+  HANDLE stdout_ = nullptr;
+};
+
+struct TableRow {
+  uint32_t usage;
+  std::string_view name;
+  uint32_t vk;
+};
+
+// Every row of the key and modifier tables, as the library has them.
+const std::vector<TableRow>& table_rows() {
+  static const std::vector<TableRow> rows{
+#define NONE 0
+#define KMX_KEY(usage, name, win, mac, x11) {usage, name, win},
+#define KMX_MODIFIER(usage, name, win, mac, x11) {usage, name, win},
+#include "model/keys.inc"
+#undef KMX_KEY
+#undef KMX_MODIFIER
+#undef NONE
+  };
+  return rows;
+}
+
+// The keys a standard keyboard sends with an E0 prefix.
+const std::set<std::string_view> EXTENDED{"PrintScreen",  "Insert",   "Home",         "PageUp",      "Delete",
+                                          "End",          "PageDown", "ArrowRight",   "ArrowLeft",   "ArrowDown",
+                                          "ArrowUp",      "NumLock",  "NumpadDivide", "NumpadEnter", "LeftMeta",
+                                          "RightControl", "RightAlt", "RightMeta"};
+
+// The virtual keys another program may see for a row: Windows reports the
+// side of a side-neutral modifier, Wine passes the neutral key on.
+bool vk_matches(const TableRow& row, uint32_t vk) {
+  if (vk == row.vk) return true;
+  const bool right = row.name.substr(0, 5) == "Right";
+  switch (row.vk) {
+    case VK_CONTROL:
+      return vk == (right ? VK_RCONTROL : VK_LCONTROL);
+    case VK_SHIFT:
+      return vk == (right ? VK_RSHIFT : VK_LSHIFT);
+    case VK_MENU:
+      return vk == (right ? VK_RMENU : VK_LMENU);
+    default:
+      return false;
+  }
+}
+
+TEST(ScanCodes, EveryRowReachesAnotherProgramWithItsScanCodeAndExtendedFlag) {
+  Runtime rt(0);
+  ASSERT_EQ(rt.status(), KMX_OK) << last_init_error();
+  // Toggles go twice, so that the desktop's lock states end as they began.
+  const std::set<std::string_view> toggles{"CapsLock", "NumLock", "ScrollLock"};
+  std::vector<const TableRow*> sent;
+  for (const TableRow& row : table_rows()) {
+    sent.push_back(&row);
+    if (toggles.contains(row.name)) sent.push_back(&row);
+  }
+  ASSERT_EQ(table_rows().size(), 115u);
+
+  KeyObserver observer(2 * sent.size());
+  ASSERT_TRUE(observer.ready());
+  for (const TableRow* row : sent)
+    ASSERT_EQ(kmx_send_chord(rt.get(), nullptr, 0, row->usage), KMX_OK) << row->name << ": " << last_error(rt.get());
+  const auto seen = observer.seen();
+  ASSERT_EQ(seen.size(), 2 * sent.size());
+
+  std::map<std::pair<uint32_t, bool>, std::string_view> positions;
+  std::map<std::string_view, uint32_t> scans;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    const TableRow& row = *sent[i];
+    SCOPED_TRACE(std::string(row.name));
+    for (int edge = 0; edge < 2; ++edge) {
+      unsigned down = 9;
+      unsigned long vk = 0, scan = 0, flags = 0;
+      ASSERT_EQ(std::sscanf(seen[2 * i + edge].c_str(), "%u %lx %lx %lx", &down, &vk, &scan, &flags), 4);
+      EXPECT_EQ(down, edge == 0 ? 1u : 0u);
+      EXPECT_TRUE(vk_matches(row, vk)) << std::hex << vk;
+      EXPECT_NE(scan, 0u);
+      EXPECT_EQ((flags & LLKHF_EXTENDED) != 0, EXTENDED.contains(row.name));
+      EXPECT_NE(flags & LLKHF_INJECTED, 0u);
+      if (edge == 0) {
+        const auto [it, fresh] = positions.try_emplace({scan, (flags & LLKHF_EXTENDED) != 0}, row.name);
+        EXPECT_TRUE(fresh || it->second == row.name) << "same position as " << it->second;
+        scans[row.name] = scan;
+      }
+    }
+  }
+  // A few positions every layout agrees on.
+  EXPECT_EQ(scans["Enter"], 0x1Cu);
+  EXPECT_EQ(scans["NumpadEnter"], 0x1Cu);
+  EXPECT_EQ(scans["RightShift"], 0x36u);
+  EXPECT_EQ(scans["RightControl"], 0x1Du);
+  EXPECT_EQ(scans["ArrowUp"], 0x48u);
+  EXPECT_EQ(scans["Numpad8"], 0x48u);
+  EXPECT_EQ(scans["Pause"], 0x45u);
+  EXPECT_EQ(scans["NumLock"], 0x45u);
+  EXPECT_EQ(scans["F24"], 0x76u);
 }
 
 }  // namespace
