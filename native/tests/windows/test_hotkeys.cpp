@@ -149,6 +149,7 @@ TEST_F(Hotkeys, GrammarErrorsNameTheAccelerator) {
       {" A ", "unrecognised key \" A \""},
       {"Ctrl+Shift", "format"},
       {"Ctrl+Hyper", "unrecognised key \"Hyper\""},
+      {"Meta+A", "unrecognised key \"Meta\""},  // no modifier word on Windows
   };
   for (const auto& [text, complaint] : cases) {
     EXPECT_EQ(rt.apply({{1, "F9", ""}, {2, text, ""}}), KMX_ERR_INVALID_ARGUMENT) << text;
@@ -166,6 +167,105 @@ TEST_F(Hotkeys, ReleasedRegistrationProducesNoEvent) {
   send({key_input(VK_CONTROL, true), key_input(VK_MENU, true), key_input('Y', true), key_input('Y', false),
         key_input(VK_MENU, false), key_input(VK_CONTROL, false)});
   EXPECT_TRUE(rt.drain(400).empty());
+}
+
+TEST_F(Hotkeys, TwoKeyNamesForOneVirtualKeyAreRefusedNamingBoth) {
+  EXPECT_EQ(rt.apply({{1, "Ctrl+NumpadEnter", ""}, {2, "F10", ""}, {3, "Ctrl+Enter", ""}}), KMX_ERR_INVALID_ARGUMENT);
+  EXPECT_EQ(last_error(rt.get()),
+            "invalid argument: accelerators Ctrl+Enter, Ctrl+NumpadEnter name the same Windows hot key");
+  OtherWindow other;
+  EXPECT_TRUE(other.take(MOD_CONTROL, VK_RETURN)) << "nothing was registered";
+  EXPECT_TRUE(other.take(0, VK_F10));
+  other.give_back();
+  EXPECT_EQ(rt.apply({{1, "Ctrl+NumpadEnter", ""}, {3, "Shift+Enter", ""}}), KMX_OK) << "other modifiers are fine";
+}
+
+TEST_F(Hotkeys, HoldingAHotKeyGivesOnePressAndOneRelease) {
+  ASSERT_EQ(rt.apply({{1, "Ctrl+Shift+F6", ""}}), KMX_OK);
+  send({key_input(VK_CONTROL, true), key_input(VK_SHIFT, true), key_input(VK_F6, true)});
+  auto down = next_hotkey();
+  ASSERT_TRUE(down);
+  EXPECT_EQ(down->down, 1);
+  // The keyboard's auto-repeat while the user holds on (Wine, unlike
+  // Windows, passes repeats on despite MOD_NOREPEAT).
+  for (int i = 0; i < 5; ++i) send({key_input(VK_F6, true)});
+  for (const KmxEvent& e : rt.drain(300))
+    ADD_FAILURE() << "while held: id " << e.shortcut_id << " down " << int(e.down);
+  send({key_input(VK_F6, false), key_input(VK_SHIFT, false), key_input(VK_CONTROL, false)});
+  auto up = next_hotkey();
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->shortcut_id, 1u);
+  EXPECT_EQ(up->down, 0);
+  EXPECT_TRUE(rt.drain(300).empty());
+}
+
+// A hot key held while its registration goes away is released at that
+// moment, and nothing more is heard of it.
+class HeldHotkey : public Hotkeys {
+ protected:
+  void hold() {
+    ASSERT_EQ(rt.apply({{4, "Ctrl+Alt+F8", ""}}), KMX_OK);
+    send({key_input(VK_CONTROL, true), key_input(VK_MENU, true), key_input(VK_F8, true)});
+    auto down = next_hotkey();
+    ASSERT_TRUE(down);
+    ASSERT_EQ(down->down, 1);
+  }
+  void let_go() { send({key_input(VK_F8, false), key_input(VK_MENU, false), key_input(VK_CONTROL, false)}); }
+  // The release is already queued when the call that removed the registration returns.
+  void expect_release_now(uint64_t id) {
+    KmxEvent e{};
+    ASSERT_EQ(kmx_poll_event(rt.get(), &e, 0), KMX_OK);
+    EXPECT_EQ(e.kind, KMX_EVENT_HOTKEY);
+    EXPECT_EQ(e.shortcut_id, id);
+    EXPECT_EQ(e.down, 0);
+  }
+};
+
+TEST_F(HeldHotkey, DroppedByAnApply) {
+  hold();
+  ASSERT_EQ(rt.apply({{9, "Ctrl+Alt+F9", ""}}), KMX_OK);
+  expect_release_now(4);
+  let_go();
+  EXPECT_TRUE(rt.drain(300).empty());
+}
+
+TEST_F(HeldHotkey, MovedToAnotherId) {
+  hold();
+  ASSERT_EQ(rt.apply({{4, "Ctrl+Alt+F8", ""}}), KMX_OK);
+  KmxEvent e{};
+  EXPECT_EQ(kmx_poll_event(rt.get(), &e, 0), KMX_ERR_TIMEOUT) << "an unchanged registration keeps its hold";
+  ASSERT_EQ(rt.apply({{5, "Ctrl+Alt+F8", ""}}), KMX_OK);
+  expect_release_now(4);
+  let_go();
+  EXPECT_TRUE(rt.drain(300).empty()) << "no release under the new id for a press it never had";
+
+  send({key_input(VK_CONTROL, true), key_input(VK_MENU, true), key_input(VK_F8, true)});
+  let_go();
+  auto down = next_hotkey();
+  auto up = next_hotkey();
+  ASSERT_TRUE(down && up);
+  EXPECT_EQ(down->shortcut_id, 5u);
+  EXPECT_EQ(down->down, 1);
+  EXPECT_EQ(up->shortcut_id, 5u);
+  EXPECT_EQ(up->down, 0);
+}
+
+TEST_F(HeldHotkey, ClearedThenRegisteredAgain) {
+  hold();
+  ASSERT_EQ(rt.apply({}), KMX_OK);
+  expect_release_now(4);
+  ASSERT_EQ(rt.apply({{4, "Ctrl+Alt+F8", ""}}), KMX_OK);
+  let_go();
+  EXPECT_TRUE(rt.drain(300).empty()) << "the old hold ended with the clear";
+}
+
+TEST_F(HeldHotkey, EndedByStop) {
+  hold();
+  ASSERT_EQ(kmx_stop(rt.get()), KMX_OK);
+  expect_release_now(4);
+  KmxEvent e{};
+  EXPECT_EQ(kmx_poll_event(rt.get(), &e, 1000), KMX_ERR_CLOSED);
+  let_go();
 }
 
 }  // namespace
