@@ -7,6 +7,7 @@
 #
 # State lives in $KMX_WINE_DIR (default: a "wine" folder beside the
 # program): the prefix, created once, and the display this script started.
+# Other runs, with their own state folders, may go on at the same time.
 # Setup runs under a lock, so concurrent first runs share one prefix.
 set -eu
 
@@ -32,36 +33,40 @@ xvfb_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
 }
 
+# A display of our own: Xvfb picks a free number and reports it on a
+# descriptor once it accepts clients, so concurrent runs never collide.
+# -noreset keeps it from resetting when the last Wine client disconnects.
 start_xvfb() {
-  n=90
-  while [ $n -lt 200 ]; do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-      # Detached from our pipes and lock so that CTest does not wait for it.
-      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$state/xvfb.log" 2>&1 9>&- &
-      echo $! >"$state/xvfb.pid"
-      i=0
-      while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
-        sleep 0.1
-        i=$((i + 1))
-      done
-      if [ -e "/tmp/.X11-unix/X$n" ] && xvfb_alive; then
-        echo ":$n" >"$state/display"
-        return 0
-      fi
+  rm -f "$state/displayfd"
+  # Detached from our pipes and lock so that CTest does not wait for it.
+  setsid Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$state/displayfd" </dev/null >"$state/xvfb.log" 2>&1 9>&- &
+  echo $! >"$state/xvfb.pid"
+  i=0
+  while [ $i -lt 100 ]; do
+    n=$(tr -dc '0-9' <"$state/displayfd" 2>/dev/null || true)
+    if [ -n "$n" ]; then
+      echo ":$n" >"$state/display"
+      return 0
     fi
-    n=$((n + 1))
+    xvfb_alive || break
+    sleep 0.1
+    i=$((i + 1))
   done
-  echo "wine-run.sh: could not start Xvfb" >&2
+  echo "wine-run.sh: could not start Xvfb (see $state/xvfb.log)" >&2
   return 1
 }
 
 setup() {
-  if [ -z "${DISPLAY:-}" ]; then
+  # Never the caller's DISPLAY: the suite types into whatever desktop it
+  # runs on. KMX_WINE_DISPLAY names another one on purpose.
+  if [ -n "${KMX_WINE_DISPLAY:-}" ]; then
+    echo "$KMX_WINE_DISPLAY" >"$state/display"
+  else
     xvfb_alive || start_xvfb
-    DISPLAY=$(cat "$state/display")
   fi
+  DISPLAY=$(cat "$state/display")
   export DISPLAY
-  echo "$DISPLAY" >"$state/display"
   # A persistent server and the prefix's own processes, none of which holds
   # a test's output pipe.
   mkdir -p "$WINEPREFIX"
@@ -75,6 +80,7 @@ setup() {
 
 case $mode in
   --shutdown)
+    # WINEPREFIX is this run's own: only its server ends.
     wineserver -k 2>/dev/null || true
     if xvfb_alive; then kill "$(cat "$state/xvfb.pid")" || true; fi
     rm -f "$state/xvfb.pid" "$state/display"
@@ -84,11 +90,11 @@ esac
 
 (
   flock 9
-  if [ -z "${DISPLAY:-}" ] && ! xvfb_alive; then rm -f "$state/display"; fi
+  if [ -z "${KMX_WINE_DISPLAY:-}" ] && ! xvfb_alive; then rm -f "$state/display"; fi
   if [ ! -f "$WINEPREFIX/.kmx-ready" ] || [ ! -f "$state/display" ] || [ "$mode" = "--setup" ]; then setup; fi
 ) 9>"$state/lock"
 
 [ "$mode" = "--setup" ] && exit 0
-if [ -z "${DISPLAY:-}" ]; then DISPLAY=$(cat "$state/display"); fi
+DISPLAY=$(cat "$state/display")
 export DISPLAY
 exec wine "$@"
