@@ -1,5 +1,7 @@
 #include "platform/windows/hotkey_manager.h"
 
+#include <algorithm>
+#include <atomic>
 #include <string>
 #include <system_error>
 #include <vector>
