@@ -48,7 +48,9 @@ test('the raw mask switches key events off and on', async (t) => {
     { button: 'right', down: false },
   ]);
 
-  const keys = collect(km, 'key', 1);
+  // Presses only: the X11 backend keeps raw key releases selected for its
+  // hot keys and may still report Q's release once keys are on again.
+  const keys = collect(km, 'key', 1, (e) => e.down);
   await km.setRawMask([]);
   km.sendChord([], 'KeyQ'); // not reported
   await km.setRawMask(['keys']);
