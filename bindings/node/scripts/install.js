@@ -19,8 +19,9 @@ function prebuiltLoads() {
 if (!insideSources && prebuiltLoads()) process.exit(0);
 
 const cmakeJs = require.resolve('cmake-js/bin/cmake-js');
-// Node-API builds need no Node headers; a dist URL nobody serves makes sure
-// cmake-js never fetches any.
-const args = [cmakeJs, 'compile', '--dist-url', 'http://127.0.0.1:9', ...(process.env.KEYMUX_CMAKE_JS_ARGS || '').split(' ').filter(Boolean)];
+// package.json's binary.napi_versions tells cmake-js that this is a
+// Node-API addon: it then compiles against node-api-headers and fetches no
+// Node headers. KMX_JOBS bounds the build's parallelism.
+const args = [cmakeJs, 'compile', '--parallel', String(process.env.KMX_JOBS || 2)];
 const run = spawnSync(process.execPath, args, { cwd: root, stdio: 'inherit' });
 process.exit(run.status === null ? 1 : run.status);

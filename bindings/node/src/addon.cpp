@@ -15,7 +15,7 @@ Napi::Value load(const Napi::CallbackInfo& info) {
   std::string reason;
   const LoadResult result = load_library(info[0].As<Napi::String>().Utf8Value(), &reason);
   Napi::Object outcome = Napi::Object::New(env);
-  outcome.Set("result", result == LoadResult::kLoaded       ? "loaded"
+  outcome.Set("result", result == LoadResult::kLoaded     ? "loaded"
                         : result == LoadResult::kMismatch ? "mismatch"
                                                           : "unloadable");
   outcome.Set("reason", reason);

@@ -149,8 +149,8 @@ void Runtime::deliver(Napi::Env env) {
   std::vector<KmxEvent> events = core_->take(&ended);
   if (events.empty() && !ended) return;
   Napi::HandleScope scope(env);
-  Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(
-      env, reinterpret_cast<const uint8_t*>(events.data()), events.size() * sizeof(KmxEvent));
+  Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(env, reinterpret_cast<const uint8_t*>(events.data()),
+                                                              events.size() * sizeof(KmxEvent));
   on_events_.Call({records, Napi::Boolean::New(env, ended)});
 }
 
@@ -192,8 +192,7 @@ Napi::Value Runtime::apply_hotkeys(const Napi::CallbackInfo& info) {
   }
   auto* job = new CommandJob(env, core_, [items](Core& core) {
     std::vector<KmxShortcut> shortcuts;
-    for (const Item& item : *items)
-      shortcuts.push_back({item.id, item.accelerator.c_str(), item.description.c_str()});
+    for (const Item& item : *items) shortcuts.push_back({item.id, item.accelerator.c_str(), item.description.c_str()});
     return checked(core, api()->apply_hotkeys(core.handle(), shortcuts.data(), shortcuts.size()));
   });
   Napi::Promise promise = job->promise();
@@ -205,15 +204,13 @@ Napi::Value Runtime::apply_leftovers(const Napi::CallbackInfo& info) {
   Admission admission(*core_);
   if (!admitted_or_throw(info.Env(), admission)) return info.Env().Undefined();
   KmxHandle h = core_->handle();
-  return Napi::String::New(info.Env(),
-                           read_text([h](char* b, size_t c) { return api()->apply_leftovers(h, b, c); }));
+  return Napi::String::New(info.Env(), read_text([h](char* b, size_t c) { return api()->apply_leftovers(h, b, c); }));
 }
 
 Napi::Value Runtime::set_raw_mask(const Napi::CallbackInfo& info) {
   const uint32_t mask = info[0].As<Napi::Number>().Uint32Value();
-  auto* job = new CommandJob(info.Env(), core_, [mask](Core& core) {
-    return checked(core, api()->set_raw_mask(core.handle(), mask));
-  });
+  auto* job = new CommandJob(info.Env(), core_,
+                             [mask](Core& core) { return checked(core, api()->set_raw_mask(core.handle(), mask)); });
   Napi::Promise promise = job->promise();
   job->Queue();
   return promise;
@@ -228,9 +225,9 @@ Napi::Value Runtime::send_chord(const Napi::CallbackInfo& info) {
   const uint32_t key = info[1].As<Napi::Number>().Uint32Value();
   Admission admission(*core_);
   if (!admitted_or_throw(env, admission)) return env.Undefined();
-  const Outcome outcome =
-      checked(*core_, api()->send_chord(core_->handle(), modifiers.data(), modifiers.size(), key));
-  if (outcome.status != KMX_OK) Napi::Error(env, make_error(env, outcome.status, outcome.message)).ThrowAsJavaScriptException();
+  const Outcome outcome = checked(*core_, api()->send_chord(core_->handle(), modifiers.data(), modifiers.size(), key));
+  if (outcome.status != KMX_OK)
+    Napi::Error(env, make_error(env, outcome.status, outcome.message)).ThrowAsJavaScriptException();
   return env.Undefined();
 }
 
