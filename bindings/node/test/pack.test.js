@@ -10,11 +10,16 @@ require('./helpers');
 const root = path.join(__dirname, '..');
 const npm = process.platform === 'win32' ? 'npm.cmd' : 'npm';
 
-test('the addon was built against node-api-headers, with no Node headers fetched', () => {
-  const cache = fs.readFileSync(path.join(root, 'build', 'CMakeCache.txt'), 'utf8');
+// cmake-js fetches Node headers into ~/.cmake-js unless it uses node-api-headers.
+function assertBuiltAgainstNodeApiHeaders(packageDir) {
+  const cache = fs.readFileSync(path.join(packageDir, 'build', 'CMakeCache.txt'), 'utf8');
   const include = cache.split('\n').find((line) => line.startsWith('CMAKE_JS_INC:'));
   assert.match(include, /node_modules\/node-api-headers\/include/);
   assert.doesNotMatch(include, /\.cmake-js/);
+}
+
+test('the addon was built against node-api-headers, with no Node headers fetched', () => {
+  assertBuiltAgainstNodeApiHeaders(root);
 });
 
 test('the packed tarball installs into an empty project and receives a hot key there', (t) => {
@@ -53,9 +58,19 @@ test('the packed tarball installs into an empty project and receives a hot key t
   );
   const env = { ...process.env };
   delete env.KEYMUX_LIBRARY;
-  const run = spawnSync(process.execPath, ['main.js'], { cwd: project, env, encoding: 'utf8', timeout: 60000 });
-  assert.equal(run.status, 0, run.stderr);
-  const result = JSON.parse(run.stdout);
-  assert.deepEqual(result.got, ['42:true', '42:false']);
-  assert.equal(result.library, path.join(installed, 'build', 'Release', 'libkeymux_native.so.1'));
+  const main = () => {
+    const run = spawnSync(process.execPath, ['main.js'], { cwd: project, env, encoding: 'utf8', timeout: 60000 });
+    assert.equal(run.status, 0, run.stderr);
+    const result = JSON.parse(run.stdout);
+    assert.deepEqual(result.got, ['42:true', '42:false']);
+    assert.equal(result.library, path.join(installed, 'build', 'Release', 'libkeymux_native.so.1'));
+  };
+  main();
+
+  // Without a usable addon the install script rebuilds it there, outside the
+  // source tree, from the header the package carries.
+  fs.rmSync(path.join(installed, 'build', 'Release', 'keymux.node'));
+  execFileSync(process.execPath, ['scripts/install.js'], { cwd: installed, stdio: 'inherit' });
+  assertBuiltAgainstNodeApiHeaders(installed);
+  main();
 });
