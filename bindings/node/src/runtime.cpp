@@ -152,6 +152,9 @@ void Runtime::deliver(Napi::Env env) {
   Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(env, reinterpret_cast<const uint8_t*>(events.data()),
                                                               events.size() * sizeof(KmxEvent));
   on_events_.Call({records, Napi::Boolean::New(env, ended)});
+  // A listener threw. Node-API would only warn about an exception left
+  // pending here; raise it as any emitter's listener error is raised.
+  if (env.IsExceptionPending()) napi_fatal_exception(env, env.GetAndClearPendingException().Value());
 }
 
 bool Runtime::admitted_or_throw(Napi::Env env, const Admission& admission) {

@@ -78,6 +78,26 @@ test('close while events flow: what came before is kept, nothing after', async (
   assert.equal(closeEvents, 1);
 });
 
+test('a listener that throws does not lose the events after it', () => {
+  const run = runChild(`const { Keymux } = require(${JSON.stringify(root)});
+    const km = Keymux.create({ raw: ['keys'] });
+    const errors = [];
+    const seen = [];
+    process.on('uncaughtException', (e) => errors.push(e.message));
+    km.on('key', (e) => {
+      seen.push(e.code + (e.down ? ' down' : ' up'));
+      if (seen.length === 1) throw new Error('listener failed');
+      if (seen.length === 4) km.close().then(() => console.log(JSON.stringify({ seen, errors })));
+    });
+    km.sendChord([], 'KeyA');
+    km.sendChord([], 'KeyB');`);
+  assert.equal(run.status, 0, run.stderr);
+  assert.deepEqual(JSON.parse(run.stdout), {
+    seen: ['KeyA down', 'KeyA up', 'KeyB down', 'KeyB up'],
+    errors: ['listener failed'],
+  });
+});
+
 function runChild(source) {
   // The guard only stops a hang from hanging the suite.
   return spawnSync(process.execPath, ['-e', source], { encoding: 'utf8', timeout: 60000 });

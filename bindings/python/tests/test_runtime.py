@@ -1,9 +1,9 @@
 import threading
 
 import pytest
-from conftest import next_events, xdotool
+from conftest import next_events, xdotool, xtest_drag
 
-from keymux import ButtonEvent, Hotkey, HotkeyEvent, KeyEvent, Keymux, KeymuxError
+from keymux import ButtonEvent, Hotkey, HotkeyEvent, KeyEvent, Keymux, KeymuxError, MotionEvent
 
 
 def test_hot_key_pressed_by_a_chord_and_by_another_client(km):
@@ -114,3 +114,17 @@ def test_close_releases_a_poller_blocked_without_limit():
     assert outcome == ["CLOSED"]
     km.close()  # idempotent
     assert km.closed
+
+
+
+def test_drag_reports_the_left_button_and_its_latest_motion():
+    with Keymux(raw=["buttons", "drag"]) as km:
+        # XTest motion, unlike xdotool's pointer warps, makes raw motion.
+        xtest_drag([(10, 20), (100, 80), (200, 150)])
+        buttons, motions = [], []
+        while len(buttons) < 2 or not motions or (motions[-1].x, motions[-1].y) != (200.0, 150.0):
+            event = km.poll(10.0)
+            assert event is not None, f"buttons {buttons}, motions {motions}"
+            (buttons if isinstance(event, ButtonEvent) else motions).append(event)
+        assert [(b.button, b.down) for b in buttons] == [("left", True), ("left", False)]
+        assert all(isinstance(m, MotionEvent) and m.synthetic for m in motions)
