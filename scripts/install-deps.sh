@@ -11,7 +11,11 @@ packages=(
   libhunspell-dev hunspell-en-us
   libtesseract-dev libleptonica-dev tesseract-ocr-eng imagemagick fonts-dejavu-core
   g++-mingw-w64-x86-64 wine wine64
+  python3-pytest python3-venv python3-setuptools
 )
+# The Node package needs Node.js 18 or later with npm; Debian's serves
+# where none is installed.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 #   core, X11 and helper programs under ASan+UBSan and under TSan,
 #   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
 #   the Windows DLL under Wine, the fuzzers, and a release build with the
-#   packaging test and the queue benchmark.
+#   packaging test and the queue benchmark, and the Node and Python packages.
 # Usage: scripts/test-all.sh [suite...]   (default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +45,7 @@ release_suite() {
   preset_suite release && build/release/bench/kmx_queue_bench
 }
 
-all=(dev tsan macos-sim macos-sim-tsan windows fuzz release)
+all=(dev tsan macos-sim macos-sim-tsan windows fuzz release bindings)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all[@]}")
 
@@ -55,6 +55,7 @@ for suite in "${selected[@]}"; do
     windows) run_suite windows bash native/tests/windows/run-suite.sh "$top/build/windows" ;;
     fuzz) run_suite fuzz bash fuzz/run.sh "$fuzz_seconds" ;;
     release) run_suite release release_suite ;;
+    bindings) run_suite bindings bash bindings/run-tests.sh ;;
     *) echo "unknown suite $suite"; failed=$((failed + 1)); failures+=("$suite") ;;
   esac
 done
