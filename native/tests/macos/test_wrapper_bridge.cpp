@@ -89,16 +89,27 @@ TEST_F(BridgeTest, UnregisterReachesCarbonOnlyOnce) {
 }
 
 TEST_F(BridgeTest, RefusedRegistrationReturnsCarbonsStatusAndNullOut) {
-  ASSERT_EQ(kmxsim_other_app_register_hotkey(0x28, SHIFT | OPTION), 0);
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x28, SHIFT | OPTION, kEventHotKeyExclusive), 0);
   int dummy = 0;
   auto* reg = reinterpret_cast<VelkorRegistration*>(&dummy);
-  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | OPTION, SIG, 79, 0, &reg), HOTKEY_EXISTS);
+  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | OPTION, SIG, 79, kEventHotKeyExclusive, &reg), HOTKEY_EXISTS);
   EXPECT_EQ(reg, nullptr);
 }
 
-TEST_F(BridgeTest, RegistrationWithoutOutPointerDoesNotStayRegistered) {
+// As with Carbon itself: the caller asked for the hot key, not for the handle.
+TEST_F(BridgeTest, RegistrationAndHandlerWithoutOutPointerStayInstalled) {
+  kmxsim_counts before{};
+  kmxsim_get_counts(&before);
   EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | CONTROL | OPTION, SIG, 80, 0, nullptr), 0);
-  EXPECT_FALSE(kmxsim_hotkey_registered(0x28, SHIFT | CONTROL | OPTION));
+  EXPECT_TRUE(kmxsim_hotkey_registered(0x28, SHIFT | CONTROL | OPTION));
+
+  SeenLog log;
+  EXPECT_EQ(velkor_event_handler_install(record, &log, nullptr), 0);
+  kmxsim_counts after{};
+  kmxsim_get_counts(&after);
+  EXPECT_EQ(after.event_handlers, before.event_handlers + 1);
+  press_and_release(0x28, SHIFT | CONTROL | OPTION);
+  EXPECT_EQ(log.take().size(), 2u);
 }
 
 TEST_F(BridgeTest, FailedUnregisterReturnsItsStatus) {
