@@ -169,6 +169,9 @@ void worker(WorkerArgs args) {
 // later signal would then write to a socket nobody reads, which raises
 // SIGPIPE in the host. This end stays open while the runtime can signal.
 struct WakeKeeper {
+  WakeKeeper() = default;
+  WakeKeeper(const WakeKeeper&) = delete;
+  WakeKeeper& operator=(const WakeKeeper&) = delete;
   std::shared_ptr<WakeHandle> handle;
   int reader = -1;
   ~WakeKeeper() {
@@ -178,7 +181,9 @@ struct WakeKeeper {
 
 std::shared_ptr<WakeHandle> kept_open(std::shared_ptr<WakeHandle> handle, int reader) {
   if (reader < 0) return handle;
-  auto keeper = std::make_shared<WakeKeeper>(WakeKeeper{handle, reader});
+  auto keeper = std::make_shared<WakeKeeper>();  // built in place: a temporary would close the descriptor
+  keeper->handle = handle;
+  keeper->reader = reader;
   return std::shared_ptr<WakeHandle>(keeper, handle.get());
 }
 
