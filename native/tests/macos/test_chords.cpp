@@ -143,8 +143,9 @@ TEST_F(Chords, ModifierUsageIsAcceptedAsTheMainKey) {
   KmxHandle h = create();
   ASSERT_EQ(chord(h, {LEFT_CTRL}, LEFT_ALT), KMX_OK) << last_error(h);
   // The modifier main key carries its own flag while down, so that it reads as pressed and then released.
-  EXPECT_EQ(posted(), (std::vector<Posted>{
-                          {0x3B, true, CTRL_F}, {0x3A, true, CTRL_F | ALT_F}, {0x3A, false, CTRL_F}, {0x3B, false, 0}}));
+  EXPECT_EQ(posted(),
+            (std::vector<Posted>{
+                {0x3B, true, CTRL_F}, {0x3A, true, CTRL_F | ALT_F}, {0x3A, false, CTRL_F}, {0x3B, false, 0}}));
 }
 
 TEST_F(Chords, MoreThanFourModifiersAreRefusedBeforeLookingAtKeys) {

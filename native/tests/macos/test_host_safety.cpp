@@ -217,8 +217,8 @@ TEST_F(HostSafety, TightApplyChordClearLoopDeliversEveryPressWithItsRelease) {
     presses += (downs.size() + 1) / 2;
   }
   EXPECT_GT(presses, 0u) << cycles.load() << " cycles";
-  std::printf("[soak] %llu cycles, %zu presses each with its release\n",
-              static_cast<unsigned long long>(cycles.load()), presses);
+  std::printf("[soak] %llu cycles, %zu presses each with its release\n", static_cast<unsigned long long>(cycles.load()),
+              presses);
 }
 
 }  // namespace

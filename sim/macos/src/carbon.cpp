@@ -252,8 +252,8 @@ OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey) {
 OSStatus RunCurrentEventLoop(EventTimeout inTimeout) {
   using Clock = std::chrono::steady_clock;
   const bool forever = inTimeout < 0;
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(forever ? 0 : inTimeout));
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(forever ? 0 : inTimeout));
   Lock lock;
   Sim& s = sim();
   const bool main = is_main_thread();

@@ -179,7 +179,8 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
   // Only listen-only taps are simulated; an active tap would need Accessibility and could alter events.
   if (options != kCGEventTapOptionListenOnly) return nullptr;
   // Events the process may not monitor leave the mask; only an empty mask fails the creation.
-  if (!s.input_monitoring && !s.trusted) eventsOfInterest &= ~(CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp));
+  if (!s.input_monitoring && !s.trusted)
+    eventsOfInterest &= ~(CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp));
   if (eventsOfInterest == 0) return nullptr;
   auto* port = new __CFMachPort;
   port->tap = std::make_unique<Tap>();

@@ -184,7 +184,7 @@ struct Sim {
   // Carbon events for the application target wait here until the main thread runs its event loop.
   std::deque<CarbonEvent> app_queue;
   bool app_dispatching = false;
-  int main_loop_running = 0;          // the main thread is inside RunCurrentEventLoop or CFRunLoopRun
+  int main_loop_running = 0;             // the main thread is inside RunCurrentEventLoop or CFRunLoopRun
   __CFRunLoop *main_run_loop = nullptr;  // weak; woken when a Carbon event arrives
   uintptr_t handler_running = 0;
 

@@ -61,8 +61,8 @@ class CarbonHotkeyTest : public SimTest {
   }
   OSStatus reg(UInt32 code, UInt32 modifiers, UInt32 id, OptionBits options = 0) {
     EventHotKeyRef ref = nullptr;
-    OSStatus status = RegisterEventHotKey(code, modifiers, EventHotKeyID{0x62726E64, id}, GetApplicationEventTarget(),
-                                          options, &ref);
+    OSStatus status =
+        RegisterEventHotKey(code, modifiers, EventHotKeyID{0x62726E64, id}, GetApplicationEventTarget(), options, &ref);
     if (status == noErr) registered_.push_back(ref);
     return status;
   }

@@ -227,8 +227,7 @@ TEST_F(EventTapTest, DisabledTapHearsTheNotificationThenNothingUntilEnabled) {
 
 TEST_F(EventTapTest, KeyEventsNeedInputMonitoringOrAccessibility) {
   auto create = [](CGEventMask mask) {
-    return CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask, record,
-                            nullptr);
+    return CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask, record, nullptr);
   };
   const CGEventMask key_up_down = CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp);
   kmxsim_set_input_monitoring(false);

@@ -150,7 +150,8 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
     }
   const std::vector<chord::ChordStep> plan = chord::plan_chord(held, modifier_codes, *main_code);
   macos::ChordFlags step_flags(flags, held_flags);
-  for (size_t i = 0; i < modifier_codes.size(); ++i) step_flags.know(modifier_codes[i], macos::modifier_flag(modifiers[i]));
+  for (size_t i = 0; i < modifier_codes.size(); ++i)
+    step_flags.know(modifier_codes[i], macos::modifier_flag(modifiers[i]));
   if (macos::is_modifier_usage(key)) step_flags.know(*main_code, macos::modifier_flag(key));
 
   CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);
