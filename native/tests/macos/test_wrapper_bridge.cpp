@@ -96,22 +96,6 @@ TEST_F(BridgeTest, RefusedRegistrationReturnsCarbonsStatusAndNullOut) {
   EXPECT_EQ(reg, nullptr);
 }
 
-// As with Carbon itself: the caller asked for the hot key, not for the handle.
-TEST_F(BridgeTest, RegistrationAndHandlerWithoutOutPointerStayInstalled) {
-  kmxsim_counts before{};
-  kmxsim_get_counts(&before);
-  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | CONTROL | OPTION, SIG, 80, 0, nullptr), 0);
-  EXPECT_TRUE(kmxsim_hotkey_registered(0x28, SHIFT | CONTROL | OPTION));
-
-  SeenLog log;
-  EXPECT_EQ(velkor_event_handler_install(record, &log, nullptr), 0);
-  kmxsim_counts after{};
-  kmxsim_get_counts(&after);
-  EXPECT_EQ(after.event_handlers, before.event_handlers + 1);
-  press_and_release(0x28, SHIFT | CONTROL | OPTION);
-  EXPECT_EQ(log.take().size(), 2u);
-}
-
 TEST_F(BridgeTest, FailedUnregisterReturnsItsStatus) {
   VelkorRegistration* reg = nullptr;
   ASSERT_EQ(velkor_hotkey_register(0x28, CMD | SHIFT | OPTION, SIG, 81, 0, &reg), 0);
