@@ -73,10 +73,11 @@ extern "C" int32_t velkor_event_handler_install(VelkorHotkeyEventCallback callba
     return status;
   }
   handler->eventHandlerRef = ref;
+  // Without an out pointer the handler stays installed, as InstallEventHandler's own does.
   if (out != nullptr) {
     *out = handler;
   } else {
-    velkor::bridge::release_ref(handler);  // removes the handler again
+    velkor::bridge::keep_unowned(handler);
   }
   return noErr;
 }

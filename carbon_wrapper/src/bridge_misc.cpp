@@ -1,6 +1,21 @@
 // Bridge functions with no caller inside keymux, kept so that the bridge
-// is complete for other users of the wrapper.
+// is complete for other users of the wrapper, and the keeper of objects
+// nobody holds a reference to.
 #include "bridge_objects.h"
+
+#include <mutex>
+#include <vector>
+
+namespace velkor::bridge {
+
+void keep_unowned(void* object) {
+  static std::mutex mu;
+  static auto* kept = new std::vector<void*>;  // never freed: these live as long as the process
+  std::lock_guard lock(mu);
+  kept->push_back(object);
+}
+
+}  // namespace velkor::bridge
 
 extern "C" int32_t velkor_event_loop_run_for_seconds(double seconds) { return RunCurrentEventLoop(seconds); }
 

@@ -26,6 +26,10 @@ void retain_ref(Obj* obj) {
   if (obj != nullptr) obj->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
+// Keeps an object whose caller took no reference (a null out pointer): it
+// stays installed for the rest of the process, as Carbon's own would.
+void keep_unowned(void* object);
+
 // Handler procedure shared by the keyboard handler and the stream bridge:
 // reads the class, kind and hot-key id of a Carbon hot-key event.
 struct HotkeyEventFields {

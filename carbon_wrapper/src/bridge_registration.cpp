@@ -23,11 +23,11 @@ extern "C" int32_t velkor_hotkey_register(uint32_t key_code, uint32_t modifiers,
   auto* registration = new VelkorRegistration;
   registration->hotKeyRef = ref;
   registration->identifier = hotkey_id;
+  // Without an out pointer the hot key stays registered, as with Carbon itself: the caller asked for it.
   if (out != nullptr) {
     *out = registration;
   } else {
-    // Nobody could ever unregister it: the last release does so now.
-    velkor::bridge::release_ref(registration);
+    velkor::bridge::keep_unowned(registration);
   }
   return noErr;
 }

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
 #include <keymux/keymux.h>
 #include <kmxsim/kmxsim.h>
 
@@ -97,9 +98,11 @@ class MacRuntimeTest : public ::testing::Test {
     return handle_;
   }
 
-  // Every event queued once the simulation has delivered its input.
+  // Every event queued once the simulation has delivered its input and the
+  // main thread (the test's) has run its event loop, as a host's does.
   std::vector<KmxEvent> drain() {
     EXPECT_TRUE(kmxsim_flush(5000));
+    RunCurrentEventLoop(0);
     std::vector<KmxEvent> events;
     KmxEvent e{};
     while (kmx_poll_event(handle_, &e, 0) == KMX_OK) events.push_back(e);

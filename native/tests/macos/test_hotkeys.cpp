@@ -71,14 +71,25 @@ TEST_F(Hotkeys, SameComboUnderTwoSpellingsFailsAndRollsBack) {
   EXPECT_EQ(triggers(drain()), (std::vector<Trigger>{{5, 1}, {5, 0}}));
 }
 
-TEST_F(Hotkeys, ComboHeldByAnotherApplicationIsRefused) {
+TEST_F(Hotkeys, ComboHeldExclusivelyByAnotherApplicationIsRefused) {
   KmxHandle h = create();
-  ASSERT_EQ(kmxsim_other_app_register_hotkey(0x0E, CMD | OPTION), 0);
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x0E, CMD | OPTION, kEventHotKeyExclusive), 0);
   EXPECT_EQ(apply(h, {{1, "Cmd+Option+E", ""}}), KMX_ERR_BACKEND);
   EXPECT_EQ(last_error(h), "backend error: backend error: hotkey already registered");
   kmxsim_fail_nth_call(KMXSIM_FN_RegisterEventHotKey, 1, -9870);
   EXPECT_EQ(apply(h, {{1, "Cmd+Option+R", ""}}), KMX_ERR_BACKEND);
   EXPECT_EQ(last_error(h), "backend error: backend error: RegisterEventHotKey failed: OSStatus -9870");
+}
+
+// A non-exclusive holder cannot be detected; the exclusive registration
+// then takes the combination's presses for itself.
+TEST_F(Hotkeys, ComboHeldNonExclusivelyByAnotherApplicationIsTakenOver) {
+  KmxHandle h = create();
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x0F, CMD | OPTION, 0), 0);
+  ASSERT_EQ(apply(h, {{3, "Cmd+Option+R", ""}}), KMX_OK) << last_error(h);
+  EXPECT_EQ(kmxsim_hotkey_press(0x0F, CMD | OPTION), KMXSIM_HOTKEY_THIS_PROCESS);
+  EXPECT_EQ(kmxsim_hotkey_release(0x0F, CMD | OPTION), KMXSIM_HOTKEY_THIS_PROCESS);
+  EXPECT_EQ(triggers(drain()), (std::vector<Trigger>{{3, 1}, {3, 0}}));
 }
 
 TEST_F(Hotkeys, MovingAnAcceleratorToANewIdRetiresTheOldRegistrationFirst) {

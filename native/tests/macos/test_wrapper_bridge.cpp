@@ -89,16 +89,11 @@ TEST_F(BridgeTest, UnregisterReachesCarbonOnlyOnce) {
 }
 
 TEST_F(BridgeTest, RefusedRegistrationReturnsCarbonsStatusAndNullOut) {
-  ASSERT_EQ(kmxsim_other_app_register_hotkey(0x28, SHIFT | OPTION), 0);
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x28, SHIFT | OPTION, kEventHotKeyExclusive), 0);
   int dummy = 0;
   auto* reg = reinterpret_cast<VelkorRegistration*>(&dummy);
-  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | OPTION, SIG, 79, 0, &reg), HOTKEY_EXISTS);
+  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | OPTION, SIG, 79, kEventHotKeyExclusive, &reg), HOTKEY_EXISTS);
   EXPECT_EQ(reg, nullptr);
-}
-
-TEST_F(BridgeTest, RegistrationWithoutOutPointerDoesNotStayRegistered) {
-  EXPECT_EQ(velkor_hotkey_register(0x28, SHIFT | CONTROL | OPTION, SIG, 80, 0, nullptr), 0);
-  EXPECT_FALSE(kmxsim_hotkey_registered(0x28, SHIFT | CONTROL | OPTION));
 }
 
 TEST_F(BridgeTest, FailedUnregisterReturnsItsStatus) {

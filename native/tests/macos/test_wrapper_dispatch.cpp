@@ -43,14 +43,29 @@ TEST_F(HotkeyTest, PressAndReleaseReachTheCallbackInOrder) {
   EXPECT_FALSE(kmxsim_hotkey_registered(0x28, CMD | SHIFT));
 }
 
-TEST_F(HotkeyTest, ComboHeldByAnotherApplicationIsRefusedAndLeavesNoCallback) {
-  ASSERT_EQ(kmxsim_other_app_register_hotkey(0x31, OPTION), 0);
+TEST_F(HotkeyTest, ComboHeldExclusivelyByAnotherApplicationIsRefusedAndLeavesNoCallback) {
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x31, OPTION, kEventHotKeyExclusive), 0);
   EdgeRecorder rec;
-  auto hotkey = velkor::register_with_options(0x31, OPTION, 0, rec.callback());
+  auto hotkey = velkor::register_with_options(0x31, OPTION, kEventHotKeyExclusive, rec.callback());
   ASSERT_FALSE(hotkey);
   EXPECT_EQ(hotkey.error(), HotkeyError::already_registered());
   EXPECT_EQ(hotkey.error().display(), "hotkey already registered");
   EXPECT_EQ(callback_count(), callbacks_before_);
+}
+
+// Carbon shares a combination between applications unless both ask for exclusivity.
+TEST_F(HotkeyTest, NonExclusiveRegistrationSharesTheComboWithAnotherApplication) {
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x31, CMD | OPTION, 0), 0);
+  EdgeRecorder rec;
+  auto hotkey = velkor::register_with_options(0x31, CMD | OPTION, 0, rec.callback());
+  ASSERT_TRUE(hotkey) << hotkey.error().display();
+  EXPECT_EQ(kmxsim_hotkey_press(0x31, CMD | OPTION), KMXSIM_HOTKEY_THIS_PROCESS | KMXSIM_HOTKEY_OTHER_APP);
+  run_event_loop();
+  EXPECT_EQ(rec.edges(), std::vector<HotkeyEdge>{HotkeyEdge::Pressed});
+  // Within one application the combination can be registered once only.
+  auto again = velkor::register_with_options(0x31, CMD | OPTION, 0, rec.callback());
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error(), HotkeyError::already_registered());
 }
 
 TEST_F(HotkeyTest, OtherRefusalsCarryTheirStatus) {

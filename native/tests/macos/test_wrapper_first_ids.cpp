@@ -9,13 +9,13 @@ namespace {
 
 TEST(FirstRegistrations, TakeIdsInOrderAndARefusalConsumesOne) {
   kmxsim_reset();
-  ASSERT_EQ(kmxsim_other_app_register_hotkey(0x04, CMD), 0);
+  ASSERT_EQ(kmxsim_other_app_register_hotkey(1, 0x04, CMD, kEventHotKeyExclusive), 0);
   auto noop = [](velkor::HotkeyEdge) {};
 
   auto first = velkor::register_with_options(0x00, CMD, 0, noop);
   auto second = velkor::register_with_options(0x0B, CMD, 0, noop);
   auto third = velkor::register_with_options(0x08, CMD, 0, noop);
-  auto refused = velkor::register_with_options(0x04, CMD, 0, noop);
+  auto refused = velkor::register_with_options(0x04, CMD, kEventHotKeyExclusive, noop);
   auto fourth = velkor::register_with_options(0x02, CMD, 0, noop);
 
   ASSERT_TRUE(first && second && third && fourth);

@@ -1,7 +1,8 @@
 // Helpers of the Carbon wrapper suites: a thread-safe recorder of edges
-// (callbacks run on the simulation's application event thread).
+// (callbacks run on the main thread, inside its event loop).
 #pragma once
 
+#include <Carbon/Carbon.h>
 #include <gtest/gtest.h>
 #include <kmxsim/kmxsim.h>
 
@@ -35,11 +36,19 @@ class EdgeRecorder {
   std::vector<velkor::HotkeyEdge> edges_;
 };
 
-// Presses and releases a combination and waits until both were dispatched.
+// Dispatches the Carbon events queued so far, as a host's main thread does
+// in its event loop (tests run on the main thread).
+inline void run_event_loop() {
+  ASSERT_TRUE(kmxsim_flush(5000));
+  RunCurrentEventLoop(0);
+  EXPECT_EQ(kmxsim_pending_hotkey_events(), 0u);
+}
+
+// Presses and releases a combination and dispatches both edges.
 inline void press_and_release(uint32_t keycode, uint32_t modifiers) {
   kmxsim_hotkey_press(keycode, modifiers);
   kmxsim_hotkey_release(keycode, modifiers);
-  ASSERT_TRUE(kmxsim_flush(5000));
+  run_event_loop();
 }
 
 inline size_t callback_count() { return velkor::lock_callback_table().entries.size(); }

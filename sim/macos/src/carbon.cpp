@@ -1,8 +1,9 @@
-// Carbon hot keys: a registry shared with other applications, event handlers, and the application event thread
-// that dispatches hot-key events to them.
+// Carbon hot keys: a registry shared with other applications, event handlers, and the dispatch of hot-key events
+// by the main thread's event loop.
 #include "sim_state.h"
 
-#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,10 +30,15 @@ UInt32 carbon_modifiers(CGEventFlags flags) {
   return m;
 }
 
-HotkeyRegistration* find_combination(UInt32 code, UInt32 modifiers) {
-  for (auto& r : sim().hotkeys)
-    if (r.keycode == code && r.modifiers == modifiers) return &r;
-  return nullptr;
+// The registrations a press of the combination notifies: an exclusive holder alone, else every holder.
+std::vector<HotkeyRegistration*> notified(UInt32 code, UInt32 modifiers) {
+  std::vector<HotkeyRegistration*> all;
+  for (auto& r : sim().hotkeys) {
+    if (r.keycode != code || r.modifiers != modifiers) continue;
+    if (r.exclusive) return {&r};
+    all.push_back(&r);
+  }
+  return all;
 }
 
 HotkeyRegistration* find_token(uintptr_t token) {
@@ -57,13 +63,25 @@ bool installed(uintptr_t token) {
   return std::any_of(hs.begin(), hs.end(), [&](const Handler& h) { return h.token == token; });
 }
 
-void app_thread_main() {
-  pthread_setname_np(pthread_self(), "kmxsim-appevts");
+OpaqueEventRef* checked_event(EventRef e) {
+  if (e && e->magic != EVENT_MAGIC) fatal("Carbon event used outside its handler");
+  return e;
+}
+
+}  // namespace
+
+bool is_main_thread() { return ::syscall(SYS_gettid) == ::getpid(); }
+
+void queue_carbon_event_locked(const CarbonEvent& e) {
   Sim& s = sim();
-  std::unique_lock<std::mutex> lock(s.mu);
-  s.app_thread_id = std::this_thread::get_id();
-  for (;;) {
-    s.cv.wait(lock, [&] { return !s.app_queue.empty(); });
+  s.app_queue.push_back(e);
+  if (s.main_run_loop) wake_loop_locked(s.main_run_loop);
+  s.cv.notify_all();
+}
+
+void dispatch_carbon_events(Lock& lock) {
+  Sim& s = sim();
+  while (!s.app_queue.empty()) {
     OpaqueEventRef ref{EVENT_MAGIC, s.app_queue.front()};
     s.app_queue.pop_front();
     s.app_dispatching = true;
@@ -73,9 +91,9 @@ void app_thread_main() {
     for (const Handler& h : matching) {
       if (!installed(h.token)) continue;
       s.handler_running = h.token;
-      lock.unlock();
+      lock.raw().unlock();
       const OSStatus status = h.proc(reinterpret_cast<EventHandlerCallRef>(h.token + 8), &ref, h.user_data);
-      lock.lock();
+      lock.raw().lock();
       s.handler_running = 0;
       s.cv.notify_all();
       if (status != eventNotHandledErr) break;
@@ -86,31 +104,15 @@ void app_thread_main() {
   }
 }
 
-OpaqueEventRef* checked_event(EventRef e) {
-  if (e && e->magic != EVENT_MAGIC) fatal("Carbon event used outside its handler");
-  return e;
-}
-
-}  // namespace
-
-void queue_carbon_event_locked(const CarbonEvent& e) {
-  Sim& s = sim();
-  s.app_queue.push_back(e);
-  if (!s.app_thread_started) {
-    s.app_thread_started = true;
-    std::thread(app_thread_main).detach();
-  }
-  s.cv.notify_all();
-}
-
 void hotkey_key_input_locked(uint16_t code, bool down, bool autorepeat, CGEventFlags flags) {
   Sim& s = sim();
   if (down) {
     if (autorepeat) return;
-    HotkeyRegistration* r = find_combination(code, carbon_modifiers(flags));
-    if (!r || r->token == 0) return;
-    queue_edge_locked(*r, true);
-    s.pressed_hotkeys[code] = r->token;
+    for (HotkeyRegistration* r : notified(code, carbon_modifiers(flags))) {
+      if (r->app != 0) continue;
+      queue_edge_locked(*r, true);
+      s.pressed_hotkeys[code] = r->token;
+    }
     return;
   }
   auto it = s.pressed_hotkeys.find(code);
@@ -121,11 +123,27 @@ void hotkey_key_input_locked(uint16_t code, bool down, bool autorepeat, CGEventF
 }
 
 int hotkey_edge_locked(UInt32 code, UInt32 modifiers, bool down) {
-  HotkeyRegistration* r = find_combination(code, modifiers);
-  if (!r) return KMXSIM_HOTKEY_NONE;
-  if (r->token == 0) return KMXSIM_HOTKEY_OTHER_APP;
-  queue_edge_locked(*r, down);
-  return KMXSIM_HOTKEY_THIS_PROCESS;
+  int reached = KMXSIM_HOTKEY_NONE;
+  for (HotkeyRegistration* r : notified(code, modifiers)) {
+    if (r->app != 0) {
+      reached |= KMXSIM_HOTKEY_OTHER_APP;
+      continue;
+    }
+    queue_edge_locked(*r, down);
+    reached |= KMXSIM_HOTKEY_THIS_PROCESS;
+  }
+  return reached;
+}
+
+int32_t register_locked(HotkeyRegistration r) {
+  auto& hs = sim().hotkeys;
+  for (const auto& other : hs) {
+    if (other.keycode != r.keycode || other.modifiers != r.modifiers) continue;
+    // Once per application; across applications only two exclusive registrations clash.
+    if (other.app == r.app || (r.exclusive && other.exclusive)) return eventHotKeyExistsErr;
+  }
+  hs.push_back(r);
+  return noErr;
 }
 
 }  // namespace kmxsim
@@ -194,27 +212,26 @@ OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef) {
   auto it = std::find_if(s.handlers.begin(), s.handlers.end(), [&](const Handler& h) { return h.token == token; });
   if (it == s.handlers.end()) return paramErr;
   s.handlers.erase(it);
-  // Once removed, the handler's user data may be freed: wait out a call in progress on the event thread.
-  if (std::this_thread::get_id() != s.app_thread_id) s.cv.wait(lock.raw(), [&] { return s.handler_running != token; });
+  // Once removed, the handler's user data may be freed: wait out a call in progress on the main thread.
+  if (!is_main_thread()) s.cv.wait(lock.raw(), [&] { return s.handler_running != token; });
   return noErr;
 }
 
 OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
                              EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef) {
-  (void)inOptions;
   Lock lock;
   if (outRef) *outRef = nullptr;
   int32_t status = 0;
   if (should_fail(KMXSIM_FN_RegisterEventHotKey, &status)) return status;
-  if (!outRef || !inTarget) return paramErr;
-  if (find_combination(inHotKeyCode, inHotKeyModifiers)) return eventHotKeyExistsErr;
+  if (!outRef || !inTarget || (inOptions & ~OptionBits{kEventHotKeyExclusive}) != 0) return paramErr;
   HotkeyRegistration r;
   r.token = new_token();
   r.keycode = inHotKeyCode;
   r.modifiers = inHotKeyModifiers;
+  r.exclusive = (inOptions & kEventHotKeyExclusive) != 0;
   r.id = inHotKeyID;
   r.target = reinterpret_cast<uintptr_t>(inTarget);
-  sim().hotkeys.push_back(r);
+  if (OSStatus refused = register_locked(r); refused != noErr) return refused;
   *outRef = reinterpret_cast<EventHotKeyRef>(r.token);
   return noErr;
 }
@@ -231,8 +248,27 @@ OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey) {
   return noErr;
 }
 
+// Application-target events belong to the main event loop: on any other thread this only waits.
 OSStatus RunCurrentEventLoop(EventTimeout inTimeout) {
-  if (inTimeout > 0) std::this_thread::sleep_for(std::chrono::duration<double>(std::min(inTimeout, 60.0)));
+  using Clock = std::chrono::steady_clock;
+  const bool forever = inTimeout < 0;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(forever ? 0 : inTimeout));
+  Lock lock;
+  Sim& s = sim();
+  const bool main = is_main_thread();
+  if (main) ++s.main_loop_running;
+  for (;;) {
+    if (main) dispatch_carbon_events(lock);
+    if (!forever && Clock::now() >= deadline) break;
+    auto ready = [&] { return main && !s.app_queue.empty(); };
+    if (forever)
+      s.cv.wait(lock.raw(), ready);
+    else
+      s.cv.wait_until(lock.raw(), deadline, ready);
+  }
+  if (main) --s.main_loop_running;
+  s.cv.notify_all();
   return eventLoopTimedOutErr;
 }
 

@@ -19,6 +19,7 @@ void physical_key_locked(uint16_t code, bool down, bool autorepeat, const CGEven
   e.type = is_modifier_key(code) ? kCGEventFlagsChanged : (down ? kCGEventKeyDown : kCGEventKeyUp);
   e.key_down = down;
   e.flags = exact_flags ? *exact_flags : modifier_flags_locked(s.combined_down);
+  s.session_flags = e.flags;
   e.location = s.pointer;
   e.fields[kCGKeyboardEventKeycode] = code;
   e.fields[kCGKeyboardEventAutorepeat] = autorepeat ? 1 : 0;
@@ -37,7 +38,9 @@ EventData pointer_event_locked(CGEventType type, uint32_t button) {
 
 bool idle_locked() {
   Sim& s = sim();
-  if (!s.app_queue.empty() || s.app_dispatching) return false;
+  if (!s.post_queue.empty() || s.post_applying) return false;
+  // Carbon events wait for the main thread; they hold the barrier only while it runs its event loop.
+  if (s.main_loop_running > 0 && !is_main_thread() && (!s.app_queue.empty() || s.app_dispatching)) return false;
   for (const Tap* t : s.taps) {
     if (t->in_callback) return false;
     if (!t->pending.empty() && tap_deliverable_locked(*t)) return false;
@@ -81,12 +84,16 @@ void kmxsim_reset(void) {
   s.input_monitoring = true;
   s.hid_down.reset();
   s.combined_down.reset();
+  s.session_flags = 0;
   s.caps_lock = false;
+  s.post_queue.clear();
+  s.post_delay = std::chrono::microseconds(KMXSIM_DEFAULT_POST_DELAY_US);
+  s.app_queue.clear();
   s.buttons_down.reset();
   s.pointer = CGPoint{0, 0};
   s.switches = {};
   s.posted.clear();
-  std::erase_if(s.hotkeys, [](const HotkeyRegistration& r) { return r.token == 0; });
+  std::erase_if(s.hotkeys, [](const HotkeyRegistration& r) { return r.app != 0; });
   s.pressed_hotkeys.clear();
 }
 
@@ -223,23 +230,21 @@ void kmxsim_clear_posted_events(void) {
   sim().posted.clear();
 }
 
-int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t modifiers) {
+int32_t kmxsim_other_app_register_hotkey(int32_t app, uint32_t keycode, uint32_t modifiers, uint32_t options) {
+  if (app <= 0) fatal("kmxsim_other_app_register_hotkey: applications are numbered from 1");
   Lock lock;
-  auto& hs = sim().hotkeys;
-  if (std::any_of(hs.begin(), hs.end(),
-                  [&](const HotkeyRegistration& r) { return r.keycode == keycode && r.modifiers == modifiers; }))
-    return eventHotKeyExistsErr;
   HotkeyRegistration r;
+  r.app = app;
   r.keycode = keycode;
   r.modifiers = modifiers;
-  hs.push_back(r);
-  return noErr;
+  r.exclusive = (options & kEventHotKeyExclusive) != 0;
+  return register_locked(r);
 }
 
-void kmxsim_other_app_unregister_hotkey(uint32_t keycode, uint32_t modifiers) {
+void kmxsim_other_app_unregister_hotkey(int32_t app, uint32_t keycode, uint32_t modifiers) {
   Lock lock;
   std::erase_if(sim().hotkeys, [&](const HotkeyRegistration& r) {
-    return r.token == 0 && r.keycode == keycode && r.modifiers == modifiers;
+    return r.app == app && r.keycode == keycode && r.modifiers == modifiers;
   });
 }
 
@@ -257,8 +262,31 @@ bool kmxsim_hotkey_registered(uint32_t keycode, uint32_t modifiers) {
   Lock lock;
   const auto& hs = sim().hotkeys;
   return std::any_of(hs.begin(), hs.end(), [&](const HotkeyRegistration& r) {
-    return r.token != 0 && r.keycode == keycode && r.modifiers == modifiers;
+    return r.app == 0 && r.keycode == keycode && r.modifiers == modifiers;
   });
+}
+
+size_t kmxsim_pending_hotkey_events(void) {
+  Lock lock;
+  return sim().app_queue.size();
+}
+
+void kmxsim_set_post_delay_us(uint32_t delay_us) {
+  Lock lock;
+  sim().post_delay = std::chrono::microseconds(delay_us);
+  sim().cv.notify_all();
+}
+
+int kmxsim_stop_run_loops(void) {
+  Lock lock;
+  int n = 0;
+  for (__CFRunLoop* rl : sim().loops) {
+    if (rl->running == 0) continue;
+    rl->stop_requested = true;
+    wake_loop_locked(rl);
+    ++n;
+  }
+  return n;
 }
 
 void kmxsim_fail_calls(kmxsim_function fn, uint32_t nth, uint32_t count, int32_t status) {
@@ -296,7 +324,7 @@ void kmxsim_get_counts(kmxsim_counts* out) {
   c.events = s.events;
   c.event_sources = s.event_sources;
   c.event_handlers = static_cast<int>(s.handlers.size());
-  for (const auto& r : s.hotkeys) (r.token ? c.hotkeys : c.other_app_hotkeys) += 1;
+  for (const auto& r : s.hotkeys) (r.app == 0 ? c.hotkeys : c.other_app_hotkeys) += 1;
   c.open_fds = fds;
   c.valid_file_descriptors = s.valid_descriptors;
   *out = c;

@@ -1,9 +1,11 @@
 // The HID event stream: events, listen-only taps, posting, event sources and key state.
 #include "sim_state.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace kmxsim {
 
@@ -39,6 +41,51 @@ void inject_locked(const EventData& e, CGEventTapLocation at) {
   }
 }
 
+namespace {
+
+// A posted keyboard event arriving in the session: key state, session flags, taps, hot keys.
+void arrive_locked(const EventData& e, CGEventTapLocation at) {
+  Sim& s = sim();
+  const auto code = static_cast<uint16_t>(e.field(kCGKeyboardEventKeycode));
+  s.combined_down[code] = e.key_down;
+  s.session_flags = e.flags;
+  inject_locked(e, at);
+  hotkey_key_input_locked(code, e.key_down, e.field(kCGKeyboardEventAutorepeat) != 0, e.flags);
+}
+
+// The window server: takes posted events from the queue when they are due, in posting order.
+void post_thread_main() {
+  pthread_setname_np(pthread_self(), "kmxsim-postevts");
+  Sim& s = sim();
+  Lock lock;
+  for (;;) {
+    s.cv.wait(lock.raw(), [&] { return !s.post_queue.empty(); });
+    const auto due = s.post_queue.front().posted_at + s.post_delay;
+    if (std::chrono::steady_clock::now() < due) {
+      s.cv.wait_until(lock.raw(), due);
+      continue;
+    }
+    PendingPost p = std::move(s.post_queue.front());
+    s.post_queue.pop_front();
+    s.post_applying = true;
+    arrive_locked(p.event, p.at);
+    s.post_applying = false;
+    s.cv.notify_all();
+  }
+}
+
+}  // namespace
+
+void queue_post_locked(EventData e, CGEventTapLocation at) {
+  Sim& s = sim();
+  s.post_queue.push_back(PendingPost{std::chrono::steady_clock::now(), std::move(e), at});
+  if (!s.post_thread_started) {
+    s.post_thread_started = true;
+    std::thread(post_thread_main).detach();
+  }
+  s.cv.notify_all();
+}
+
 void post_keyboard_locked(EventData e, CGEventTapLocation at, int64_t pid, bool delivered) {
   Sim& s = sim();
   const auto code = static_cast<uint16_t>(e.field(kCGKeyboardEventKeycode));
@@ -47,10 +94,7 @@ void post_keyboard_locked(EventData e, CGEventTapLocation at, int64_t pid, bool 
   e.location = s.pointer;
   s.posted.push_back(kmxsim_posted_event{e.type, code, e.key_down, delivered, e.flags, e.field(kCGEventSourceUserData),
                                          pid, static_cast<uint32_t>(at)});
-  if (!delivered) return;
-  s.combined_down[code] = e.key_down;
-  inject_locked(e, at);
-  hotkey_key_input_locked(code, e.key_down, e.field(kCGKeyboardEventAutorepeat) != 0, e.flags);
+  if (delivered) queue_post_locked(std::move(e), at);
 }
 
 }  // namespace kmxsim
@@ -62,6 +106,11 @@ extern "C" {
 Boolean AXIsProcessTrusted(void) {
   Lock lock;
   return sim().trusted;
+}
+
+bool CGPreflightListenEventAccess(void) {
+  Lock lock;
+  return sim().input_monitoring;
 }
 
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown) {
@@ -129,7 +178,10 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
   if (should_fail(KMXSIM_FN_CGEventTapCreate) || !callback) return nullptr;
   // Only listen-only taps are simulated; an active tap would need Accessibility and could alter events.
   if (options != kCGEventTapOptionListenOnly) return nullptr;
-  if (!s.input_monitoring && !s.trusted) return nullptr;
+  // Events the process may not monitor leave the mask; only an empty mask fails the creation.
+  if (!s.input_monitoring && !s.trusted)
+    eventsOfInterest &= ~(CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp));
+  if (eventsOfInterest == 0) return nullptr;
   auto* port = new __CFMachPort;
   port->tap = std::make_unique<Tap>();
   Tap& t = *port->tap;
@@ -205,7 +257,7 @@ CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID) {
   Lock lock;
   switch (stateID) {
     case kCGEventSourceStateCombinedSessionState:
-      return modifier_flags_locked(sim().combined_down);
+      return sim().session_flags;
     case kCGEventSourceStateHIDSystemState:
       return modifier_flags_locked(sim().hid_down);
     default:

@@ -66,7 +66,10 @@ bool deliver_one_tap_event(Lock& lock, __CFRunLoop* rl) {
     CGEventTapCallBack callback = t->callback;
     void* info = t->user_info;
     lock.raw().unlock();
-    callback(reinterpret_cast<CGEventTapProxy>(t), event->data.type, event, info);
+    // The tap-disabled notifications come without an event.
+    const CGEventType type = event->data.type;
+    const bool note = type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput;
+    callback(reinterpret_cast<CGEventTapProxy>(t), type, note ? nullptr : event, info);
     lock.raw().lock();
     t->in_callback = false;
     release_locked(event);
@@ -93,7 +96,10 @@ struct Polled {
 void run(Lock& lock, __CFRunLoop* rl) {
   std::vector<pollfd> fds;
   std::vector<Polled> polled;
+  // The main run loop is also the application's event loop, as under AppKit.
+  const bool main = rl == sim().main_run_loop;
   for (;;) {
+    if (main) dispatch_carbon_events(lock);
     if (rl->stop_requested) {
       rl->stop_requested = false;
       return;
@@ -113,7 +119,7 @@ void run(Lock& lock, __CFRunLoop* rl) {
       retain_locked(f);
       polled.push_back({f, f->enabled});
     }
-    const int timeout = has_tap_work(rl) ? 0 : -1;
+    const int timeout = has_tap_work(rl) || (main && !sim().app_queue.empty()) ? 0 : -1;
     lock.raw().unlock();
     int n = ::poll(fds.data(), fds.size(), timeout);
     lock.raw().lock();
@@ -176,6 +182,7 @@ void destroy_loop_locked(__CFRunLoop* rl) {
     ::close(rl->wake_write);
   }
   std::erase(sim().loops, rl);
+  if (sim().main_run_loop == rl) sim().main_run_loop = nullptr;
   rl->magic = 0;
   delete rl;
 }
@@ -201,6 +208,7 @@ CFRunLoopRef CFRunLoopGetCurrent(void) {
     rl->wake_read = p[0];
     rl->wake_write = p[1];
     sim().loops.push_back(rl);
+    if (is_main_thread()) sim().main_run_loop = rl;
     THREAD_LOOP.loop = rl;
   }
   return THREAD_LOOP.loop;
@@ -210,16 +218,22 @@ void CFRunLoopRun(void) {
   CFRunLoopRef rl = CFRunLoopGetCurrent();
   Lock lock;
   retain_locked(rl);
+  const bool main = rl == sim().main_run_loop;
   ++rl->running;
+  if (main) ++sim().main_loop_running;
   run(lock, rl);
+  if (rl->running == 1) rl->stop_requested = false;
+  if (main) --sim().main_loop_running;
   --rl->running;
   sim().cv.notify_all();
   release_locked(rl);
 }
 
+// As in Core Foundation, a stop ends a run in progress; one made while the loop is not running is lost.
 void CFRunLoopStop(CFRunLoopRef rl) {
   Lock lock;
   checked(rl, "CFRunLoopStop");
+  if (rl->running == 0) return;
   rl->stop_requested = true;
   wake_loop_locked(rl);
 }

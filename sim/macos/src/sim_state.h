@@ -7,6 +7,7 @@
 
 #include <array>
 #include <bitset>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -128,10 +129,19 @@ struct Handler {
 
 struct HotkeyRegistration {
   uintptr_t token = 0;  // 0 for another application's registration
+  int32_t app = 0;      // 0 for this process, else the simulated application's number
   UInt32 keycode = 0;
   UInt32 modifiers = 0;
+  bool exclusive = false;
   EventHotKeyID id{};
   uintptr_t target = 0;
+};
+
+// An event posted with CGEventPost (or by another process) on its way into the HID stream.
+struct PendingPost {
+  std::chrono::steady_clock::time_point posted_at;  // due at posted_at + the posting delay in force
+  EventData event;
+  CGEventTapLocation at = kCGHIDEventTap;
 };
 
 struct FailureSwitch {
@@ -150,6 +160,7 @@ struct Sim {
 
   std::bitset<65536> hid_down;       // physical
   std::bitset<65536> combined_down;  // physical and posted
+  CGEventFlags session_flags = 0;    // flags of the last keyboard event the session saw
   bool caps_lock = false;
   std::bitset<32> buttons_down;
   CGPoint pointer{0, 0};
@@ -170,11 +181,18 @@ struct Sim {
   std::map<uint16_t, uintptr_t> pressed_hotkeys;  // key code -> registration token, from key input
   uintptr_t next_token = 0x5100;
 
+  // Carbon events for the application target wait here until the main thread runs its event loop.
   std::deque<CarbonEvent> app_queue;
-  bool app_thread_started = false;
   bool app_dispatching = false;
-  std::thread::id app_thread_id;
+  int main_loop_running = 0;             // the main thread is inside RunCurrentEventLoop or CFRunLoopRun
+  __CFRunLoop *main_run_loop = nullptr;  // weak; woken when a Carbon event arrives
   uintptr_t handler_running = 0;
+
+  // Posted events reach the HID stream after this delay, on the window server's thread.
+  std::chrono::microseconds post_delay{KMXSIM_DEFAULT_POST_DELAY_US};
+  std::deque<PendingPost> post_queue;
+  bool post_thread_started = false;
+  bool post_applying = false;
 
   std::vector<std::function<void()>> deferred;  // user callbacks to run once the mutex is released
 };
@@ -216,8 +234,15 @@ void queue_tap_event_locked(Tap &t, const EventData &e);
 // Carbon hot keys reacting to key input of the stream.
 void hotkey_key_input_locked(uint16_t code, bool down, bool autorepeat, CGEventFlags flags);
 int hotkey_edge_locked(UInt32 code, UInt32 modifiers, bool down);
+// Enters a registration of this process (app 0) or another application; 0 or eventHotKeyExistsErr.
+int32_t register_locked(HotkeyRegistration r);
 void queue_carbon_event_locked(const CarbonEvent &e);
-// Posts a keyboard event snapshot with the given source pid.
+// Dispatches every queued Carbon event to the handlers of its target (main thread only).
+void dispatch_carbon_events(Lock &lock);
+bool is_main_thread();
+// Hands an event to the window server, which puts it into the stream after the posting delay.
+void queue_post_locked(EventData e, CGEventTapLocation at);
+// Logs a keyboard event posted by process `pid` and, when delivered, queues it to the window server.
 void post_keyboard_locked(EventData e, CGEventTapLocation at, int64_t pid, bool delivered);
 
 }  // namespace kmxsim

@@ -39,6 +39,11 @@ struct Recorder {
 
 CGEventRef record(CGEventTapProxy, CGEventType type, CGEventRef event, void* info) {
   auto* r = static_cast<Recorder*>(info);
+  if (event == nullptr) {
+    std::lock_guard<std::mutex> lock(r->mu);
+    r->seen.push_back(Seen{type, -1, -1, -1, -1, -1, 0, CGPoint{0, 0}, std::this_thread::get_id()});
+    return event;
+  }
   Seen s{type,
          CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode),
          CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat),
@@ -211,6 +216,7 @@ TEST_F(EventTapTest, DisabledTapHearsTheNotificationThenNothingUntilEnabled) {
   auto seen = recorder_.take();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].type, kCGEventTapDisabledByUserInput);
+  EXPECT_EQ(seen[0].pid, -1) << "the notification comes without an event";
   EXPECT_EQ(kmxsim_disable_taps(kCGEventTapDisabledByTimeout), 0) << "already disabled";
 
   CGEventTapEnable(tap.port(), true);
@@ -219,20 +225,22 @@ TEST_F(EventTapTest, DisabledTapHearsTheNotificationThenNothingUntilEnabled) {
   EXPECT_EQ(recorder_.take().size(), 2u);
 }
 
-TEST_F(EventTapTest, TapNeedsInputMonitoringOrAccessibility) {
-  auto create = [] {
-    return CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, KEY_MASK, record,
-                            nullptr);
+TEST_F(EventTapTest, KeyEventsNeedInputMonitoringOrAccessibility) {
+  auto create = [](CGEventMask mask) {
+    return CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask, record, nullptr);
   };
+  const CGEventMask key_up_down = CGEventMaskBit(kCGEventKeyDown) | CGEventMaskBit(kCGEventKeyUp);
   kmxsim_set_input_monitoring(false);
   kmxsim_set_accessibility_trusted(false);
-  EXPECT_EQ(create(), nullptr);
+  EXPECT_FALSE(CGPreflightListenEventAccess());
+  EXPECT_EQ(create(key_up_down), nullptr) << "nothing left of the mask";
   kmxsim_set_accessibility_trusted(true);
-  CFMachPortRef trusted = create();
+  CFMachPortRef trusted = create(key_up_down);
   EXPECT_NE(trusted, nullptr);
   kmxsim_set_accessibility_trusted(false);
   kmxsim_set_input_monitoring(true);
-  CFMachPortRef monitoring = create();
+  EXPECT_TRUE(CGPreflightListenEventAccess());
+  CFMachPortRef monitoring = create(key_up_down);
   EXPECT_NE(monitoring, nullptr);
   kmxsim_counts c{};
   kmxsim_get_counts(&c);
@@ -240,6 +248,25 @@ TEST_F(EventTapTest, TapNeedsInputMonitoringOrAccessibility) {
   CFRelease(trusted);  // the last release invalidates the port
   CFMachPortInvalidate(monitoring);
   CFRelease(monitoring);
+}
+
+// The key down and key up bits leave the mask; the tap is created and hears modifier changes only.
+TEST_F(EventTapTest, KeyTapWithoutPermissionHearsModifierChangesOnly) {
+  kmxsim_set_input_monitoring(false);
+  kmxsim_set_accessibility_trusted(false);
+  TapThread tap(KEY_MASK, recorder_);
+  ASSERT_NE(tap.port(), nullptr);
+  kmxsim_key_press(56);
+  kmxsim_key_type(0x00);
+  kmxsim_key_release(56);
+  flush();
+  auto seen = recorder_.take();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].type, kCGEventFlagsChanged);
+  EXPECT_EQ(seen[1].type, kCGEventFlagsChanged);
+  Recorder pointer_recorder;
+  TapThread pointer(POINTER_MASK, pointer_recorder);
+  EXPECT_NE(pointer.port(), nullptr) << "pointer events need no permission";
 }
 
 TEST_F(EventTapTest, UntrustedProcessPostsNothing) {

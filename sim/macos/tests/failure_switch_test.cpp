@@ -98,6 +98,7 @@ TEST_F(FailureSwitchTest, FailedPostIsDroppedAndLogged) {
   ASSERT_EQ(kmxsim_posted_events(log, 2), 2u);
   EXPECT_FALSE(log[0].delivered);
   EXPECT_TRUE(log[1].delivered);
+  ASSERT_TRUE(kmxsim_flush(5000));
   EXPECT_TRUE(kmxsim_key_is_down(0x05));
   kmxsim_reset();
 }

@@ -26,13 +26,16 @@ TEST_F(KeyStateTest, CombinedStateFollowsPhysicalAndPostedInput) {
 
   CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);
   post(source, 0x28, true, 0);
+  ASSERT_TRUE(kmxsim_flush(5000));
   EXPECT_TRUE(CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, 0x28));
   EXPECT_FALSE(CGEventSourceKeyState(kCGEventSourceStateHIDSystemState, 0x28)) << "posted input is not physical";
   post(source, 0x28, false, 0);
+  ASSERT_TRUE(kmxsim_flush(5000));
   EXPECT_FALSE(CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, 0x28));
   CFRelease(source);
 
   kmxsim_post_key_from_process(99, 0x37, true, kCGEventFlagMaskCommand, 0);
+  ASSERT_TRUE(kmxsim_flush(5000));
   uint16_t down[4];
   ASSERT_EQ(kmxsim_keys_down(down, 4), 2u);
   EXPECT_EQ(down[0], 0x00);
@@ -41,6 +44,29 @@ TEST_F(KeyStateTest, CombinedStateFollowsPhysicalAndPostedInput) {
 
   kmxsim_reset();
   EXPECT_EQ(kmxsim_keys_down(nullptr, 0), 0u);
+}
+
+// CGEventPost only hands the event over: key state, session flags and taps see it later, in posting order.
+TEST_F(KeyStateTest, PostedEventsArriveAfterThePostingDelay) {
+  kmxsim_set_post_delay_us(60u * 1000 * 1000);  // held back until the delay is lifted
+  CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);
+  post(source, 0x38, true, kCGEventFlagMaskShift);
+  post(source, 0x00, true, kCGEventFlagMaskShift);
+  post(source, 0x00, false, kCGEventFlagMaskShift);
+  CFRelease(source);
+  EXPECT_FALSE(CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, 0x38));
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState), 0u);
+  EXPECT_EQ(kmxsim_posted_events(nullptr, 0), 3u) << "logged when posted";
+  EXPECT_FALSE(kmxsim_flush(20)) << "the barrier waits for posts on their way";
+
+  kmxsim_set_post_delay_us(0);
+  ASSERT_TRUE(kmxsim_flush(5000));
+  EXPECT_TRUE(CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, 0x38));
+  EXPECT_FALSE(CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, 0x00)) << "arrived in order";
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState), kCGEventFlagMaskShift)
+      << "the session takes the flags of the last event";
+  EXPECT_FALSE(CGEventSourceKeyState(kCGEventSourceStateHIDSystemState, 0x38));
+  kmxsim_reset();
 }
 
 TEST_F(KeyStateTest, PostedEventLogRecordsWhatWasPosted) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <kmxsim/kmxsim.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <thread>
@@ -18,10 +20,11 @@ class LoopThread {
   explicit LoopThread(std::function<void()> setup, std::function<void()> teardown = {}) {
     std::promise<CFRunLoopRef> ready;
     auto loop = ready.get_future();
-    thread_ = std::thread([&ready, setup = std::move(setup), teardown = std::move(teardown)] {
+    thread_ = std::thread([this, &ready, setup = std::move(setup), teardown = std::move(teardown)] {
       setup();
       ready.set_value(CFRunLoopGetCurrent());
       CFRunLoopRun();
+      returned_ = true;
       if (teardown) teardown();
     });
     id_ = thread_.get_id();
@@ -31,14 +34,19 @@ class LoopThread {
   LoopThread(const LoopThread&) = delete;
   LoopThread& operator=(const LoopThread&) = delete;
 
+  // A stop made before the loop runs is lost, as in Core Foundation: repeat it until the loop has returned.
   void stop() {
     if (!thread_.joinable()) return;
-    CFRunLoopStop(loop_);
+    while (!returned_) {
+      CFRunLoopStop(loop_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     thread_.join();
   }
   std::thread::id id() const { return id_; }
 
  private:
+  std::atomic<bool> returned_{false};
   std::thread thread_;
   std::thread::id id_;
   CFRunLoopRef loop_ = nullptr;

@@ -41,9 +41,63 @@ CGEventFlags modifier_flag(uint32_t usage) {
   }
 }
 
+// The hardware's state: what the user holds. Posting is asynchronous, so the combined session state may still
+// show a key of this library's previous chord as down.
 bool key_down(uint32_t code) {
-  return CGEventSourceKeyState(kCGEventSourceStateCombinedSessionState, static_cast<CGKeyCode>(code));
+  return CGEventSourceKeyState(kCGEventSourceStateHIDSystemState, static_cast<CGKeyCode>(code));
 }
+
+// The flags each chord event carries. Presses carry the chord's flags (and a modifier main key its own); a release
+// carries the flags of the modifiers still held after it, so that a modifier's own release reads as a release.
+class ChordFlags {
+ public:
+  ChordFlags(CGEventFlags chord, CGEventFlags held_by_user) : chord_(chord), user_(held_by_user) {}
+
+  void know(uint32_t code, CGEventFlags flag) { flag_of_.push_back({code, flag}); }
+
+  CGEventFlags for_step(const chord::ChordStep& step) const {
+    if (step.press) return chord_ | flag_of(step.code);
+    CGEventFlags flags = user_;
+    bool skipped = false;
+    for (const Key& k : down_) {
+      if (!skipped && k.code == step.code) {
+        skipped = true;
+        continue;
+      }
+      flags |= k.flag;
+    }
+    return flags;
+  }
+
+  // Called once the step was posted.
+  void posted(const chord::ChordStep& step) {
+    if (step.press) {
+      down_.push_back({step.code, flag_of(step.code)});
+      return;
+    }
+    for (auto it = down_.begin(); it != down_.end(); ++it)
+      if (it->code == step.code) {
+        down_.erase(it);
+        return;
+      }
+  }
+
+ private:
+  struct Key {
+    uint32_t code;
+    CGEventFlags flag;
+  };
+  CGEventFlags flag_of(uint32_t code) const {
+    for (const Key& k : flag_of_)
+      if (k.code == code) return k.flag;
+    return 0;
+  }
+
+  CGEventFlags chord_;
+  CGEventFlags user_;
+  std::vector<Key> flag_of_;  // modifier key codes of this chord and their flags
+  std::vector<Key> down_;     // keys this chord pressed and has not released
+};
 
 KmxError no_keycode(uint32_t usage) {
   return KmxError::unsupported("no macOS keycode for portable usage " + error::hex(usage));
@@ -88,9 +142,17 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
 
   if (macos::key_down(*main_code)) return KmxError::backend(chord::main_key_held_message(key));
   std::vector<uint32_t> held;
-  for (uint32_t code : modifier_codes)
-    if (macos::key_down(code)) held.push_back(code);
+  CGEventFlags held_flags = 0;
+  for (size_t i = 0; i < modifier_codes.size(); ++i)
+    if (macos::key_down(modifier_codes[i])) {
+      held.push_back(modifier_codes[i]);
+      held_flags |= macos::modifier_flag(modifiers[i]);
+    }
   const std::vector<chord::ChordStep> plan = chord::plan_chord(held, modifier_codes, *main_code);
+  macos::ChordFlags step_flags(flags, held_flags);
+  for (size_t i = 0; i < modifier_codes.size(); ++i)
+    step_flags.know(modifier_codes[i], macos::modifier_flag(modifiers[i]));
+  if (macos::is_modifier_usage(key)) step_flags.know(*main_code, macos::modifier_flag(key));
 
   CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);
   if (source == nullptr) return KmxError::not_delivered("CGEventSourceCreate failed before any chord event was posted");
@@ -99,19 +161,23 @@ Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t 
   size_t posted = 0;
   std::optional<KmxError> failed;
   for (const chord::ChordStep& step : plan) {
-    Status sent = macos::post_key(source, static_cast<CGKeyCode>(step.code), step.press, flags);
+    Status sent = macos::post_key(source, static_cast<CGKeyCode>(step.code), step.press, step_flags.for_step(step));
     if (!sent) {
       failed = std::move(sent).error();
       break;
     }
+    step_flags.posted(step);
     ++posted;
   }
   if (!failed) return {};
   if (posted == 0) return KmxError::not_delivered(failed->display());
 
   // Release what this chord pressed; keys the user held stay untouched.
-  for (uint32_t code : chord::plan_cleanup(plan, posted))
-    (void)macos::post_key(source, static_cast<CGKeyCode>(code), false, flags);
+  for (uint32_t code : chord::plan_cleanup(plan, posted)) {
+    const chord::ChordStep release{code, false};
+    (void)macos::post_key(source, static_cast<CGKeyCode>(code), false, step_flags.for_step(release));
+    step_flags.posted(release);
+  }
   return KmxError::delivery_uncertain("posted " + std::to_string(posted) + " of " + std::to_string(plan.size()) +
                                       " chord events before a later one failed: " + failed->display());
 }

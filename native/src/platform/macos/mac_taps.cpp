@@ -65,11 +65,6 @@ void handle(const TapContext& ctx, CGEventType type, CGEventRef event) {
   const uint32_t mask = cells.raw_mask.load(std::memory_order_acquire);
   const bool buttons = (mask & KMX_RAW_BUTTONS) != 0;
   switch (type) {
-    case kCGEventTapDisabledByTimeout:
-    case kCGEventTapDisabledByUserInput:
-      cells.reenable.store(true, std::memory_order_release);
-      ctx.wake->signal();
-      return;
     case kCGEventLeftMouseDown:
       cells.left_held.store(true, std::memory_order_relaxed);
       if (buttons) send_button(ctx, KMX_BUTTON_LEFT, true, event);
@@ -118,11 +113,23 @@ uint32_t synthetic_flags(CGEventRef event) {
 }
 
 CGEventRef tap_callback(CGEventTapProxy, CGEventType type, CGEventRef event, void* user_info) {
-  if (user_info != nullptr && event != nullptr) handle(*static_cast<const TapContext*>(user_info), type, event);
+  if (user_info == nullptr) return event;
+  const TapContext& ctx = *static_cast<const TapContext*>(user_info);
+  // The tap-disabled notifications may come without an event: handled before the event is looked at.
+  if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+    ctx.cells->reenable.store(true, std::memory_order_release);
+    ctx.wake->signal();
+    return event;
+  }
+  if (event != nullptr) handle(ctx, type, event);
   return event;
 }
 
+bool may_listen_to_keys() { return CGPreflightListenEventAccess() || AXIsProcessTrusted(); }
+
 Result<MacRawTap> MacRawTap::install(TapContext context, Kind kind) {
+  // Without the permission the system would create the key tap all the same, stripped to modifier changes.
+  if (kind == Kind::Keys && !may_listen_to_keys()) return KmxError::backend(TAP_CREATE_FAILED);
   auto owned = std::make_unique<TapContext>(std::move(context));
   const CGEventMask mask = kind == Kind::Keys ? KEY_EVENTS : POINTER_EVENTS;
   CFMachPortRef port = CGEventTapCreate(kCGHIDEventTap, kCGTailAppendEventTap, kCGEventTapOptionListenOnly, mask,

@@ -72,6 +72,9 @@ struct MacTaps {
 // the injection marker; 0 for events from a device.
 uint32_t synthetic_flags(CGEventRef event);
 
+// Input Monitoring, or Accessibility, which also grants key events to taps.
+bool may_listen_to_keys();
+
 // The tap callback (listen-only: returns the event unchanged).
 CGEventRef tap_callback(CGEventTapProxy proxy, CGEventType type, CGEventRef event, void* user_info);
 

@@ -3,6 +3,7 @@
 // which the runtime's commands arrive.
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -163,6 +164,29 @@ void worker(WorkerArgs args) {
   state.reset();
 }
 
+// The runtime's wake handle together with a second reading end of the
+// wake socket. A worker that ended without Stop has closed its own end; a
+// later signal would then write to a socket nobody reads, which raises
+// SIGPIPE in the host. This end stays open while the runtime can signal.
+struct WakeKeeper {
+  WakeKeeper() = default;
+  WakeKeeper(const WakeKeeper&) = delete;
+  WakeKeeper& operator=(const WakeKeeper&) = delete;
+  std::shared_ptr<WakeHandle> handle;
+  int reader = -1;
+  ~WakeKeeper() {
+    if (reader >= 0) ::close(reader);
+  }
+};
+
+std::shared_ptr<WakeHandle> kept_open(std::shared_ptr<WakeHandle> handle, int reader) {
+  if (reader < 0) return handle;
+  auto keeper = std::make_shared<WakeKeeper>();  // built in place: a temporary would close the descriptor
+  keeper->handle = handle;
+  keeper->reader = reader;
+  return std::shared_ptr<WakeHandle>(keeper, handle.get());
+}
+
 }  // namespace
 }  // namespace macos
 
@@ -174,6 +198,11 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   Result<WakeHandle::Created> wake = WakeHandle::create();
   if (!wake) return std::move(wake).error();
   const int wake_fd = static_cast<int>(wake->worker_end);
+  // Taken before the worker exists, so that it is surely the wake socket.
+  const int spare_reader = ::fcntl(wake_fd, F_DUPFD_CLOEXEC, 0);
+  auto close_spare = [spare_reader] {
+    if (spare_reader >= 0) ::close(spare_reader);
+  };
 
   macos::WorkerArgs args{
       std::move(command_rx), std::move(pipes.sender), std::move(init_tx), raw_mask, wake_fd, pipes.motion,
@@ -182,6 +211,7 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
       WorkerThread::start("keymux-macos", [args = std::move(args)]() mutable { macos::worker(std::move(args)); });
   if (!worker) {
     ::close(wake_fd);
+    close_spare();
     return std::move(worker).error();
   }
 
@@ -189,14 +219,20 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   if (!init || !init->ok()) {
     // The worker has reported (or ended) and only returns from here on.
     worker->join();
+    close_spare();
     if (!init) return KmxError::backend("macOS backend exited during initialization");
     return std::move(*init).error();
   }
 
   const uint64_t caps = AXIsProcessTrusted() ? macos::CAPS_TRUSTED : macos::CAPS_UNTRUSTED;
-  return BackendStart{std::move(command_tx),     std::move(pipes.motion),          std::move(pipes.receiver),
-                      macos::BACKEND_NAME,       std::move(wake->handle),          caps,
-                      std::move(worker).value(), std::make_shared<DirectContext>()};
+  return BackendStart{std::move(command_tx),
+                      std::move(pipes.motion),
+                      std::move(pipes.receiver),
+                      macos::BACKEND_NAME,
+                      macos::kept_open(std::move(wake->handle), spare_reader),
+                      caps,
+                      std::move(worker).value(),
+                      std::make_shared<DirectContext>()};
 }
 
 }  // namespace kmx::platform

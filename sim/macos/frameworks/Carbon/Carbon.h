@@ -36,6 +36,8 @@ enum {
 /* Four-character codes, written as numbers ('keyb', '----', 'hkid'). */
 enum { kEventClassKeyboard = 0x6B657962 };
 enum { kEventHotKeyPressed = 5, kEventHotKeyReleased = 6 };
+/* Options of RegisterEventHotKey. */
+enum { kEventHotKeyNoOptions = 0, kEventHotKeyExclusive = (1 << 0) };
 enum { kEventParamDirectObject = 0x2D2D2D2D };
 enum { typeEventHotKeyID = 0x686B6964 };
 
@@ -81,21 +83,25 @@ KMXSIM_EXPORT OSStatus GetEventParameter(EventRef inEvent, EventParamName inName
                                          EventParamType* outActualType, ByteCount inBufferSize,
                                          ByteCount* outActualSize, void* outData);
 
-/* Handlers are called on the simulated application event thread, newest first, until one returns other
-   than eventNotHandledErr. */
+/* Handlers of the application target are called on the main thread while it runs its event loop
+   (RunCurrentEventLoop, or CFRunLoopRun on the main thread), newest first, until one returns other than
+   eventNotHandledErr. */
 KMXSIM_EXPORT OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                                            const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
 KMXSIM_EXPORT OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
 #define InstallApplicationEventHandler(handler, numTypes, list, userData, outHandlerRef) \
   InstallEventHandler(GetApplicationEventTarget(), (handler), (numTypes), (list), (userData), (outHandlerRef))
 
-/* A combination (key code, exact modifiers) held by this or any other application is refused with
-   eventHotKeyExistsErr. */
+/* A combination (key code, exact modifiers) is registered once per application (eventHotKeyExistsErr for a second
+   registration); other applications may hold it too and are notified as well, unless one of them registered it with
+   kEventHotKeyExclusive. An exclusive registration is refused with eventHotKeyExistsErr only when another
+   application holds the combination exclusively. Options other than kEventHotKeyExclusive give paramErr. */
 KMXSIM_EXPORT OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
                                            EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef);
 KMXSIM_EXPORT OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey);
 
-/* Events are dispatched by the simulated application event thread; this only waits out the time-out. */
+/* Runs the current thread's event loop until the time-out (negative: forever). On the main thread it dispatches
+   application-target events meanwhile; elsewhere it only waits. Returns eventLoopTimedOutErr. */
 KMXSIM_EXPORT OSStatus RunCurrentEventLoop(EventTimeout inTimeout);
 
 KMXSIM_END_DECLS

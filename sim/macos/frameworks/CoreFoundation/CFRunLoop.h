@@ -14,6 +14,7 @@ CF_EXPORT const CFRunLoopMode kCFRunLoopCommonModes;
 CF_EXPORT CFRunLoopRef CFRunLoopGetCurrent(void);
 /* Runs until CFRunLoopStop, or returns at once when the loop has no source. */
 CF_EXPORT void CFRunLoopRun(void);
+/* Ends the run in progress; a stop while the loop is not running is lost. */
 CF_EXPORT void CFRunLoopStop(CFRunLoopRef rl);
 CF_EXPORT void CFRunLoopWakeUp(CFRunLoopRef rl);
 CF_EXPORT void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);

@@ -3,10 +3,12 @@
  * The simulation is process-wide. Every function is thread-safe. Unless stated otherwise key codes are macOS
  * virtual key codes and flags are CGEventFlags bits.
  *
- * Delivery: an event entering the HID stream (physical input from these functions, or CGEventPost) is queued to
- * every enabled tap that asks for its type; the tap's callback runs on the thread whose CFRunLoop holds the tap's
- * run-loop source. Carbon hot-key events are dispatched by the simulation's own "application event thread".
- * kmxsim_flush() waits until both have delivered everything queued so far. */
+ * Delivery: an event entering the HID stream (physical input from these functions at once; CGEventPost and
+ * kmxsim_post_key_from_process after the posting delay) is queued to every enabled tap that asks for its type; the
+ * tap's callback runs on the thread whose CFRunLoop holds the tap's run-loop source. Carbon hot-key events for the
+ * application target wait until the process's main thread runs its event loop (RunCurrentEventLoop, or CFRunLoopRun
+ * on the main thread as AppKit does) and are dispatched there. kmxsim_flush() waits for posted events and taps, and
+ * for Carbon events only while the main thread is running its event loop. */
 #ifndef KMXSIM_KMXSIM_H
 #define KMXSIM_KMXSIM_H
 
@@ -25,14 +27,24 @@ extern "C" {
 #endif
 
 /* Resets the simulated world: permissions back to granted, no key or button down, pointer at (0, 0), caps lock
- * off, failure switches and call counters cleared, posted-event log cleared, other applications' hot keys gone.
+ * off, failure switches and call counters cleared, posted-event log cleared, other applications' hot keys gone,
+ * posts still on their way and Carbon events not yet dispatched dropped, posting delay back to the default.
  * Live objects of the code under test (taps, run loops, sources, descriptors, handlers, this process' hot keys)
  * are not touched; count them with kmxsim_get_counts(). */
 KMXSIM_API void kmxsim_reset(void);
 
+/* ---- Posting delay ----
+ * CGEventPost returns at once; the event reaches taps, key state and hot keys this long afterwards, in posting
+ * order. The delay in force counts, also for events already on their way (a long delay holds them back, 0 lets
+ * them through). Reset restores the default. */
+#define KMXSIM_DEFAULT_POST_DELAY_US 3000u
+KMXSIM_API void kmxsim_set_post_delay_us(uint32_t delay_us);
+
 /* ---- Permissions (both granted after reset) ---- */
 KMXSIM_API void kmxsim_set_accessibility_trusted(bool trusted); /* AXIsProcessTrusted, CGEventPost */
-KMXSIM_API void kmxsim_set_input_monitoring(bool granted);      /* listen-only event taps */
+/* Without Input Monitoring or Accessibility a tap's key down and key up bits are cleared from its mask, and
+ * CGEventTapCreate returns NULL only when nothing is left; CGPreflightListenEventAccess reports this switch. */
+KMXSIM_API void kmxsim_set_input_monitoring(bool granted);
 
 /* ---- Physical keyboard ----
  * A physical event carries source pid 0 and user data 0. Its flags are the modifier flags of the modifier keys
@@ -61,7 +73,9 @@ KMXSIM_API void kmxsim_mouse_move(double x, double y);
 KMXSIM_API void kmxsim_post_key_from_process(int32_t pid, uint16_t keycode, bool down, uint64_t flags,
                                              int64_t user_data);
 
-/* ---- Key state (combined session state: physical and posted input, the last event of a key wins) ---- */
+/* ---- Key state (combined session state: physical and posted input once it arrived, the last event of a key
+ * wins). The session's modifier flags (CGEventSourceFlagsState of the combined state) are those of the last
+ * keyboard event that arrived: what the focused application believes is held. ---- */
 KMXSIM_API bool kmxsim_key_is_down(uint16_t keycode);
 /* Writes up to `cap` codes of the keys down in ascending order; returns how many are down. */
 KMXSIM_API size_t kmxsim_keys_down(uint16_t* out, size_t cap);
@@ -87,24 +101,36 @@ typedef struct kmxsim_posted_event {
 KMXSIM_API size_t kmxsim_posted_events(kmxsim_posted_event* out, size_t cap);
 KMXSIM_API void kmxsim_clear_posted_events(void);
 
-/* ---- Carbon hot keys ---- */
-/* Registers (key code, Carbon modifiers) for a simulated other application. Returns 0, or eventHotKeyExistsErr
- * (-9878) when anyone already holds it. */
-KMXSIM_API int32_t kmxsim_other_app_register_hotkey(uint32_t keycode, uint32_t modifiers);
-KMXSIM_API void kmxsim_other_app_unregister_hotkey(uint32_t keycode, uint32_t modifiers);
+/* ---- Carbon hot keys ----
+ * As Carbon documents it: within one application a combination can be registered once (a second registration gets
+ * eventHotKeyExistsErr); several applications may register the same combination and all of them are notified;
+ * a registration with kEventHotKeyExclusive is refused with eventHotKeyExistsErr only when another application
+ * holds the combination exclusively too, and while an exclusive registration exists only its owner is notified. */
+/* Registers (key code, Carbon modifiers) for simulated application `app` (1 and up) with RegisterEventHotKey's
+ * options. Returns 0 or eventHotKeyExistsErr. */
+KMXSIM_API int32_t kmxsim_other_app_register_hotkey(int32_t app, uint32_t keycode, uint32_t modifiers,
+                                                    uint32_t options);
+KMXSIM_API void kmxsim_other_app_unregister_hotkey(int32_t app, uint32_t keycode, uint32_t modifiers);
 
+/* Bits of what a hot-key press or release reached (0: nobody holds the combination). */
 enum {
-  KMXSIM_HOTKEY_NONE = 0,         /* nobody holds the combination */
-  KMXSIM_HOTKEY_THIS_PROCESS = 1, /* dispatched to this process' handlers */
-  KMXSIM_HOTKEY_OTHER_APP = 2     /* held by a simulated other application */
+  KMXSIM_HOTKEY_NONE = 0,
+  KMXSIM_HOTKEY_THIS_PROCESS = 1, /* queued for this process' handlers */
+  KMXSIM_HOTKEY_OTHER_APP = 2     /* notified to a simulated other application */
 };
 /* Presses or releases the combination with exactly these Carbon modifiers (cmdKey, shiftKey, optionKey,
- * controlKey); the key state is not touched. A registration of this process gets kEventHotKeyPressed /
- * kEventHotKeyReleased queued to the handlers of its target. */
+ * controlKey); the key state is not touched. A registration of this process that is notified gets
+ * kEventHotKeyPressed / kEventHotKeyReleased queued for the handlers of its target. */
 KMXSIM_API int kmxsim_hotkey_press(uint32_t keycode, uint32_t modifiers);
 KMXSIM_API int kmxsim_hotkey_release(uint32_t keycode, uint32_t modifiers);
 /* Whether this process has (key code, modifiers) registered. */
 KMXSIM_API bool kmxsim_hotkey_registered(uint32_t keycode, uint32_t modifiers);
+/* Carbon events queued and not yet dispatched by the main thread. */
+KMXSIM_API size_t kmxsim_pending_hotkey_events(void);
+
+/* ---- Run loops ----
+ * Stops every running run loop, as a foreign component calling CFRunLoopStop might; returns how many. */
+KMXSIM_API int kmxsim_stop_run_loops(void);
 
 /* ---- Failure switches ---- */
 typedef enum kmxsim_function {
@@ -152,7 +178,8 @@ typedef struct kmxsim_counts {
 KMXSIM_API void kmxsim_get_counts(kmxsim_counts* out);
 
 /* ---- Barrier ----
- * Waits until the application event thread has dispatched every queued Carbon event, every tap whose source
+ * Waits until every posted event has arrived, the main thread (when it is running its event loop and is not the
+ * caller) has dispatched every queued Carbon event, every tap whose source
  * sits in a run loop has delivered its queued events (callbacks returned), and no running run loop has a
  * descriptor source that is enabled and readable or in its callout (so a wake written by a tap callback has been
  * handled too). A readable descriptor whose callback was not enabled again does not hold the barrier: that is
