@@ -56,6 +56,16 @@ class Sender {
   bool send(T value) const {
     if (!s_ || !s_->receiver_alive.load(std::memory_order_acquire)) return false;
     s_->queue.push(std::move(value));
+    // The receiver may have gone, and drained, between the check and the
+    // push: the value would then wait for a reader that never comes (a
+    // command's reply channel with it). The push claims its slot with a
+    // seq_cst operation and reset() fences before draining, so either that
+    // drain sees the value or this load sees the receiver gone.
+    if (!s_->receiver_alive.load(std::memory_order_seq_cst)) {
+      while (s_->queue.try_pop()) {
+      }
+      return false;
+    }
     s_->notifier->notify();
     return true;
   }
@@ -128,7 +138,10 @@ class Receiver {
   // reply channel travelling inside a queued command disconnects at once.
   void reset() noexcept {
     if (!s_) return;
-    s_->receiver_alive.store(false, std::memory_order_release);
+    s_->receiver_alive.store(false, std::memory_order_seq_cst);
+    // Pairs with the re-check in send(): the drain below sees every value
+    // whose sender read "alive" after this store's predecessor in the order.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     while (s_->queue.try_pop()) {
     }
     s_.reset();
