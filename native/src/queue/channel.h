@@ -58,9 +58,8 @@ class Sender {
     s_->queue.push(std::move(value));
     // The receiver may have gone, and drained, between the check and the
     // push: the value would then wait for a reader that never comes (a
-    // command's reply channel with it). The push claims its slot with a
-    // seq_cst operation and reset() fences before draining, so either that
-    // drain sees the value or this load sees the receiver gone.
+    // command's reply channel with it). Either the receiver's drain sees
+    // the value or this load sees the receiver gone (see reset()).
     if (!s_->receiver_alive.load(std::memory_order_seq_cst)) {
       while (s_->queue.try_pop()) {
       }
@@ -138,10 +137,10 @@ class Receiver {
   // reply channel travelling inside a queued command disconnects at once.
   void reset() noexcept {
     if (!s_) return;
+    // Pairs with the re-check in send(): this store and the drain's seq_cst
+    // read of the queue's tail against the push's seq_cst claim and that
+    // re-check (Dekker), so one of the two sides always sees the value.
     s_->receiver_alive.store(false, std::memory_order_seq_cst);
-    // Pairs with the re-check in send(): the drain below sees every value
-    // whose sender read "alive" after this store's predecessor in the order.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     while (s_->queue.try_pop()) {
     }
     s_.reset();
