@@ -37,10 +37,12 @@ KMX_API KmxStatus kmx_is_key_down_many(KmxHandle handle, const uint32_t* usages,
   if (usages == nullptr || results == nullptr) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
   capi::SharedCall call(h.gate());
-  for (size_t i = 0; i < count; ++i) {
-    if (auto known = model::check_key_usage(usages[i]); !known) return h.set_error(known.error());
+  // One read of the caller's array: what is checked is what the backend gets.
+  const std::vector<uint32_t> owned(usages, usages + count);
+  for (uint32_t usage : owned) {
+    if (auto known = model::check_key_usage(usage); !known) return h.set_error(known.error());
   }
-  auto down = h.is_key_down_many(std::span<const uint32_t>(usages, count));
+  auto down = h.is_key_down_many(owned);
   if (!down) return h.set_error(down.error());
   const size_t n = down->size() < count ? down->size() : count;
   for (size_t i = 0; i < n; ++i) results[i] = (*down)[i] ? 1 : 0;

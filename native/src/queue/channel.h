@@ -56,6 +56,15 @@ class Sender {
   bool send(T value) const {
     if (!s_ || !s_->receiver_alive.load(std::memory_order_acquire)) return false;
     s_->queue.push(std::move(value));
+    // The receiver may have gone, and drained, between the check and the
+    // push: the value would then wait for a reader that never comes (a
+    // command's reply channel with it). Either the receiver's drain sees
+    // the value or this load sees the receiver gone (see reset()).
+    if (!s_->receiver_alive.load(std::memory_order_seq_cst)) {
+      while (s_->queue.try_pop()) {
+      }
+      return false;
+    }
     s_->notifier->notify();
     return true;
   }
@@ -128,7 +137,10 @@ class Receiver {
   // reply channel travelling inside a queued command disconnects at once.
   void reset() noexcept {
     if (!s_) return;
-    s_->receiver_alive.store(false, std::memory_order_release);
+    // Pairs with the re-check in send(): this store and the drain's seq_cst
+    // read of the queue's tail against the push's seq_cst claim and that
+    // re-check (Dekker), so one of the two sides always sees the value.
+    s_->receiver_alive.store(false, std::memory_order_seq_cst);
     while (s_->queue.try_pop()) {
     }
     s_.reset();

@@ -22,6 +22,10 @@ bool log_callback_panic(const char* name, F&& body) noexcept {
     return true;
   } catch (const std::exception& e) {
     report_callback_panic(name, e.what());
+  } catch (const char* text) {
+    report_callback_panic(name, text ? text : "<non-string panic payload>");
+  } catch (const std::string& text) {
+    report_callback_panic(name, text.c_str());
   } catch (...) {
     report_callback_panic(name, "<non-string panic payload>");
   }

@@ -59,14 +59,17 @@ TEST_F(Commands, DroppedReplyIsClosed) {
   EXPECT_EQ(last_error(handle_), "runtime is closed");
 }
 
-// The real constant: an unanswered raw-mask change gives up after 5 s.
+// The real constant: an unanswered raw-mask change gives up after 5 s, not
+// after the 45 s of a hot-key set (the upper bound leaves 3x for a loaded
+// machine and still tells the two apart).
 TEST_F(Commands, RawMaskTimeOutIsFiveSeconds) {
   create();
   scripted::control().never_reply = true;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(kmx_set_raw_mask(handle_, 0x1), KMX_ERR_TIMEOUT);
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+  EXPECT_GE(waited, std::chrono::milliseconds(5000));
+  EXPECT_LT(waited, std::chrono::seconds(15));
 }
 
 TEST_F(Commands, LeftoversFollowTheLastApply) {

@@ -80,6 +80,18 @@ TEST_F(Input, KeyStateChecksAndResults) {
   EXPECT_EQ(kmx_is_key_down_many(handle_, unsupported, 2, results), KMX_ERR_UNSUPPORTED);
   EXPECT_EQ(results[0], 9);  // nothing written on failure
 
+  // The backend works on the library's copy, never on the caller's array
+  // (which another host thread could change after the checks).
+  const uint32_t* seen = nullptr;
+  auto answer = scripted::control().on_key_state;
+  scripted::control().on_key_state = [&](std::span<const uint32_t> u) {
+    seen = u.data();
+    return answer(u);
+  };
+  ASSERT_EQ(kmx_is_key_down_many(handle_, usages, 2, results), KMX_OK);
+  EXPECT_NE(seen, nullptr);
+  EXPECT_NE(seen, usages);
+
   EXPECT_EQ(kmx_is_key_down(handle_, 0xE1), 1);
   EXPECT_EQ(kmx_is_key_down(handle_, 0x04), 0);
   EXPECT_EQ(kmx_is_key_down(handle_, 0x1FF), -1);

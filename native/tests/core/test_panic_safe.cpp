@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "util/panic_safe.h"
 
@@ -21,6 +22,15 @@ TEST(CallbackGuard, FaultWithATextIsLoggedWithIt) {
   EXPECT_FALSE(util::log_callback_panic("keyboard_callback_trampoline", [] { throw std::runtime_error("boom"); }));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "brindle-utils: panic in keyboard_callback_trampoline caught at C ABI boundary: boom\n");
+}
+
+TEST(CallbackGuard, TextPayloadsAreLoggedAsText) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(util::log_callback_panic("cb", [] { throw "literal"; }));
+  EXPECT_FALSE(util::log_callback_panic("cb", [] { throw std::string("owned"); }));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "brindle-utils: panic in cb caught at C ABI boundary: literal\n"
+            "brindle-utils: panic in cb caught at C ABI boundary: owned\n");
 }
 
 TEST(CallbackGuard, FaultWithoutATextIsNamedAsSuch) {

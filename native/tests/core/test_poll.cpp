@@ -25,6 +25,17 @@ TEST_F(Poll, IdleRuntimeTimesOutAndLeavesTheRecordUntouched) {
   EXPECT_EQ(std::memcmp(&e, &expected, sizeof e), 0);
 }
 
+// A finite time-out is waited in full: seconds and milliseconds both count.
+TEST_F(Poll, FiniteTimeOutsAreWaitedInFull) {
+  create();
+  KmxEvent e;
+  for (uint32_t timeout_ms : {20u, 1005u}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kmx_poll_event(handle_, &e, timeout_ms), KMX_ERR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(timeout_ms));
+  }
+}
+
 TEST_F(Poll, ThreeMotionsCoalesceIntoTheNewest) {
   create();
   platform::MotionChannel channel;

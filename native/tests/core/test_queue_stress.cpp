@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -162,6 +163,105 @@ TEST(QueueStress, MotionNeverOvertakesAnEarlierEventAndStaysNewest) {
   EXPECT_EQ(last_motion, 19999.0);
 }
 
+void spin(unsigned n) {
+  for (unsigned i = 0; i < n; ++i) std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// Waits for cond, giving up after a span no correct run comes near.
+template <class Cond>
+bool eventually(Cond cond) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// One producer pushes a key and then stores a motion, over and over, while
+// a poller takes them: a motion never comes out before the key pushed ahead
+// of it, and motions only move forward.
+TEST(QueueStress, AMotionNeverOvertakesTheKeyPushedBeforeIt) {
+  auto pipes = platform::make_event_pipes();
+  constexpr uint32_t ROUNDS = 50000;
+  std::thread producer([&, sender = pipes.sender] {
+    for (uint32_t i = 1; i <= ROUNDS; ++i) {
+      sender.send(stamped(0, i));
+      pipes.motion.store(model::motion_event(i, 0, 0));
+      spin(i % 256);  // lets the poller catch up, so it races the producer
+    }
+  });
+  pipes.sender.reset();
+  KmxEvent e;
+  uint64_t last_key = 0;
+  double last_motion = 0;
+  uint32_t motions = 0;
+  std::string broken;  // the first fault; polling goes on so the producer can finish
+  while (runtime::poll_event(pipes.receiver, pipes.motion, &e, 0xFFFFFFFF) == KMX_OK) {
+    if (e.kind == KMX_EVENT_MOTION) {
+      if (broken.empty() && e.x > static_cast<double>(last_key)) broken = "motion before its key";
+      if (broken.empty() && e.x <= last_motion) broken = "motion went back";
+      last_motion = e.x;
+      ++motions;
+    } else {
+      if (broken.empty() && e.shortcut_id != last_key + 1) broken = "key out of order";
+      last_key = e.shortcut_id;
+    }
+  }
+  producer.join();
+  EXPECT_EQ(broken, "") << "at motion " << last_motion << ", key " << last_key;
+  EXPECT_EQ(last_key, ROUNDS);
+  EXPECT_GE(motions, 1u);
+  // The last motion may still wait in the slot after the queue closed.
+  if (pipes.motion.pending()) {
+    EXPECT_LT(last_motion, static_cast<double>(ROUNDS));
+  }
+}
+
+// Two pollers with unlimited time-outs, two motions stored back to back per
+// round: either they coalesce (one poller gets the newer one) or each
+// poller gets one. A motion must never stay in the slot while the other
+// poller sleeps.
+TEST(QueueStress, NoMotionIsLeftInTheSlotWhileEveryPollerSleeps) {
+  auto pipes = platform::make_event_pipes();
+  constexpr int ROUNDS = 20000;
+  std::atomic<int> go{0};
+  std::atomic<int> returned{0};
+  std::vector<std::thread> pollers;
+  for (int k = 0; k < 2; ++k) {
+    pollers.emplace_back([&] {
+      for (int round = 1;; ++round) {
+        while (go.load() < round) std::this_thread::yield();
+        KmxEvent e;
+        if (runtime::poll_event(pipes.receiver, pipes.motion, &e, 0xFFFFFFFF) == KMX_ERR_CLOSED) return;
+        returned.fetch_add(1);
+      }
+    });
+  }
+  // A failed round ends the loop; closing the queue then frees the pollers.
+  for (int round = 1; round <= ROUNDS; ++round) {
+    returned.store(0);
+    go.store(round);
+    pipes.motion.store(model::motion_event(round, 0, 0));
+    spin(round % 512);  // sweeps the second store across the first poller's take
+    pipes.motion.store(model::motion_event(round, 1, 0));
+    const bool settled =
+        eventually([&] { return returned.load() == 2 || (returned.load() == 1 && !pipes.motion.pending()); });
+    EXPECT_TRUE(settled) << "round " << round << ": a motion waits while a poller sleeps";
+    if (!settled) break;
+    if (returned.load() < 2) pipes.sender.send(stamped(0, round));  // wakes the poller that had nothing
+    const bool both = eventually([&] { return returned.load() == 2; });
+    EXPECT_TRUE(both) << "round " << round;
+    if (!both) break;
+    while (pipes.receiver.try_recv()) {
+    }
+    EXPECT_FALSE(pipes.motion.pending()) << "round " << round;
+  }
+  pipes.sender.reset();
+  go.store(ROUNDS + 2);
+  for (auto& t : pollers) t.join();
+}
+
 TEST(Channel, SendAfterReceiverIsGoneIsDropped) {
   auto [tx, rx] = queue::channel<int>();
   EXPECT_TRUE(tx.send(1));
@@ -177,6 +277,27 @@ TEST(Channel, DroppingTheReceiverDisconnectsRepliesStillQueued) {
   auto [value, why] = reply_rx.recv(queue::Clock::now() + std::chrono::seconds(5));
   EXPECT_FALSE(value.has_value());
   EXPECT_EQ(why, queue::RecvError::Disconnected);
+}
+
+// A send racing the receiver's end: whoever wins, the value is not left in
+// a queue nobody reads (a stranded command would keep its reply channel
+// open and its caller waiting for the full time-out).
+TEST(Channel, ASendRacingTheReceiversEndIsNeverStranded) {
+  for (int round = 0; round < 5000; ++round) {
+    auto commands = queue::channel<queue::Sender<int>>();
+    auto replies = queue::channel<int>();
+    std::atomic<int> ready{0};
+    std::thread sender([&] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) std::this_thread::yield();
+      commands.first.send(std::move(replies.first));
+    });
+    ready.fetch_add(1);
+    while (ready.load() < 2) std::this_thread::yield();
+    commands.second.reset();
+    sender.join();
+    ASSERT_TRUE(replies.second.senders_gone()) << "round " << round;
+  }
 }
 
 }  // namespace

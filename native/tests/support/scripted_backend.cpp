@@ -3,15 +3,18 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <deque>
+#include <map>
 #include <stdexcept>
 #include <thread>
-#include <map>
 #include <variant>
 
 #include "hotkeys/hotkey_set.h"
 #include "model/event.h"
+#include "model/keys.h"
 #include "model/unicode_trim.h"
 #include "platform/backend.h"
+#include "platform/held_hotkeys.h"
 
 namespace kmx::platform {
 
@@ -28,10 +31,18 @@ Control* g_control = new Control();
 std::mutex g_registry_mu;
 std::map<std::string, uint64_t> g_registry;  // canonical text -> shortcut id
 
-// The running worker's producing ends, for tests that emit from other threads.
+// The running worker's producing ends, for tests that emit from other
+// threads, and the desktop's key events waiting for the worker.
 std::mutex g_producers_mu;
 std::optional<platform::EventSender> g_sender;
 std::optional<platform::MotionChannel> g_motion;
+std::shared_ptr<platform::WakeHandle> g_wake;
+struct DesktopKey {
+  std::string canonical;
+  bool down;
+};
+std::deque<DesktopKey> g_desktop_keys;
+std::optional<WorkerEnd> g_end;
 
 void wait_readable(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -119,11 +130,58 @@ void worker(queue::Receiver<platform::Command> commands, platform::EventSender e
 
   hotkeys::HotkeySet<ScriptedRegistrar> hotkey_set;
   ScriptedRegistrar registrar;
+  platform::HeldHotkeys<std::string> held(events);
+  // However the worker ends, its hot keys go, a held one with its release,
+  // and the queues close.
+  struct Teardown {
+    hotkeys::HotkeySet<ScriptedRegistrar>& set;
+    ScriptedRegistrar& registrar;
+    platform::HeldHotkeys<std::string>& held;
+    ~Teardown() {
+      set.clear(registrar);
+      held.release_all();
+      std::lock_guard lock(g_producers_mu);
+      g_sender.reset();
+      g_motion.reset();
+      g_wake.reset();
+      g_desktop_keys.clear();
+    }
+  } teardown{hotkey_set, registrar, held};
+
+  auto handle_desktop_keys = [&] {
+    std::deque<DesktopKey> keys;
+    {
+      std::lock_guard lock(g_producers_mu);
+      keys.swap(g_desktop_keys);
+    }
+    for (const DesktopKey& key : keys) {
+      if (!key.down) {
+        held.release(key.canonical);
+      } else if (auto it = hotkey_set.active().find(key.canonical); it != hotkey_set.active().end()) {
+        held.press(key.canonical, it->second.id);
+      }
+    }
+  };
+  auto still_registered = [&](const std::string& canonical, uint64_t id) {
+    auto it = hotkey_set.active().find(canonical);
+    return it != hotkey_set.active().end() && it->second.id == id;
+  };
+
   std::vector<std::function<void()>> parked;  // replies kept unanswered
   bool running = true;
   while (running) {
     wait_readable(wake_fd);
+    handle_desktop_keys();
+    std::optional<WorkerEnd> end;
+    {
+      std::lock_guard lock(g_producers_mu);
+      end.swap(g_end);
+    }
+    if (end == WorkerEnd::ByFault) throw std::runtime_error("scripted fault");
+    if (end == WorkerEnd::Quietly) return;
     while (auto command = commands.try_recv()) {
+      // Desktop events that came before this command are handled first.
+      handle_desktop_keys();
       c.commands_handled.fetch_add(1);
       if (auto* stop = std::get_if<platform::Stop>(&*command)) {
         stop->ack.send(platform::Ack{});
@@ -138,17 +196,28 @@ void worker(queue::Receiver<platform::Command> commands, platform::EventSender e
       } else if (auto* apply = std::get_if<platform::ApplyHotkeys>(&*command)) {
         auto result =
             c.on_apply ? c.on_apply(apply->shortcuts) : hotkey_set.apply(registrar, std::move(apply->shortcuts));
+        held.release_unless(still_registered);
         answer(apply->reply, std::move(result), parked);
       }
     }
   }
-  hotkey_set.clear(registrar);
-  {
-    std::lock_guard lock(g_producers_mu);
-    g_sender.reset();
-    g_motion.reset();
-  }
   if (c.fault_at_shutdown) throw std::runtime_error("scripted fault at shutdown");
+}
+
+// The canonical text of a typed chord, as the scripted registrar writes it.
+std::string chord_canonical(std::span<const uint32_t> modifiers, uint32_t key) {
+  static const char* const ROLES[] = {"ctrl", "shift", "alt", "meta"};
+  bool present[4] = {};
+  for (uint32_t usage : modifiers) present[(usage - 0xE0) % 4] = true;
+  std::string out;
+  for (int role = 0; role < 4; ++role) {
+    if (present[role]) out += std::string(ROLES[role]) + "+";
+  }
+  const model::KeyRow* row = model::any_by_usage(key);
+  for (char ch : row ? row->name : std::string_view("?")) {
+    out += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  return out;
 }
 
 }  // namespace
@@ -172,14 +241,21 @@ std::vector<std::string> registered() {
 }
 
 bool trigger_hotkey(const std::string& canonical, bool down) {
-  uint64_t id;
+  std::lock_guard lock(g_producers_mu);
+  if (!g_sender || !g_wake) return false;
+  g_desktop_keys.push_back({canonical, down});
+  g_wake->signal();
+  return true;
+}
+
+void end_worker(WorkerEnd how) {
   {
-    std::lock_guard lock(g_registry_mu);
-    auto it = g_registry.find(canonical);
-    if (it == g_registry.end()) return false;
-    id = it->second;
+    std::lock_guard lock(g_producers_mu);
+    if (!g_wake) return;
+    g_end = how;
+    g_wake->signal();
   }
-  return emit(model::hotkey_event(id, down));
+  while (control().workers_alive.load() > 0) std::this_thread::yield();
 }
 
 bool emit(const KmxEvent& event) {
@@ -209,15 +285,27 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
     std::lock_guard lock(c.mu);
     c.masks.push_back(raw_mask);
   }
+  {
+    std::lock_guard lock(scripted::g_producers_mu);
+    scripted::g_wake = wake->handle;
+  }
   const int fd = static_cast<int>(wake->worker_end);
   auto thread = WorkerThread::start(
       "keymux-scripted",
       [rx = std::move(command_rx), events = pipes.sender, motion = pipes.motion, init = std::move(init_tx),
        fd]() mutable { scripted::worker(std::move(rx), std::move(events), std::move(motion), std::move(init), fd); });
-  if (!thread) return std::move(thread).error();
+  if (!thread) {
+    std::lock_guard lock(scripted::g_producers_mu);
+    scripted::g_wake.reset();
+    return std::move(thread).error();
+  }
   pipes.sender.reset();
 
   auto [reported, why] = init_rx.recv(std::nullopt);
+  if (!reported || !*reported) {
+    std::lock_guard lock(scripted::g_producers_mu);
+    scripted::g_wake.reset();
+  }
   if (!reported) return KmxError::backend("scripted backend exited during initialization");
   if (!*reported) return std::move(*reported).error();
 
@@ -235,7 +323,11 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
 
 Status send_chord(DirectContext&, std::span<const uint32_t> modifiers, uint32_t key) {
   auto& c = scripted::control();
-  return c.on_chord ? c.on_chord(modifiers, key) : Status{};
+  if (c.on_chord) return c.on_chord(modifiers, key);
+  const std::string typed = scripted::chord_canonical(modifiers, key);
+  scripted::trigger_hotkey(typed, true);
+  scripted::trigger_hotkey(typed, false);
+  return Status{};
 }
 
 Result<std::vector<bool>> is_key_down_many(DirectContext&, std::span<const uint32_t> usages) {

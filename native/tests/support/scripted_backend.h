@@ -20,6 +20,10 @@
 
 namespace kmx::scripted {
 
+// How the worker ends on its own, without Stop (as a real worker does on a
+// lost display or a failed wait).
+enum class WorkerEnd { Quietly, ByFault };
+
 struct Control {
   // Start-up.
   std::optional<KmxError> init_error;  // reported by the worker instead of success
@@ -35,7 +39,9 @@ struct Control {
   // Default: the scripted registrar through the real hot-key set.
   std::function<Result<hotkeys::ApplyOutcome>(const model::ShortcutList&)> on_apply;
 
-  // Direct operations; default: succeed / nothing held.
+  // Direct operations. Default chord: typed on the simulated desktop, so a
+  // chord naming a registered hot key presses and releases it (modifiers
+  // in the order ctrl, shift, alt, meta). Default key state: nothing held.
   std::function<Status(std::span<const uint32_t>, uint32_t)> on_chord;
   std::function<Result<std::vector<bool>>(std::span<const uint32_t>)> on_key_state;
 
@@ -58,9 +64,15 @@ void reset();
 // Canonical texts registered by the default apply, in registration order of
 // the live set.
 std::vector<std::string> registered();
-// Presses or releases a registered hot key (by canonical text); false when
-// it is not registered.
+// The desktop presses or releases a key combination (canonical text). The
+// worker handles it like any platform event: before the commands queued
+// after it, against the set registered at that moment. False when no
+// runtime is running.
 bool trigger_hotkey(const std::string& canonical, bool down);
+
+// Makes the running worker end on its own at its next wake-up; returns
+// once it has ended (its wake-up socket closed, its queues released).
+void end_worker(WorkerEnd how);
 
 // Produce from any thread while a runtime runs; false when none is running.
 bool emit(const KmxEvent& event);

@@ -39,9 +39,9 @@ std::vector<uint32_t> plan_cleanup(std::span<const ChordStep> plan, size_t poste
   for (size_t i = delivered; i-- > 0;) {
     if (!plan[i].press) continue;
     const uint32_t code = plan[i].code;
-    // A main key that shares its code with a modifier is pressed twice but
-    // is up again after its first release; it needs one release, not two.
-    if (std::find(still_down.begin(), still_down.end(), code) != still_down.end()) continue;
+    // Each delivered press whose key saw no delivered release counts once,
+    // so a main key sharing a modifier's code is released twice; a second
+    // release of a key already up is harmless.
     auto release =
         std::find_if(plan.begin(), plan.end(), [code](const ChordStep& s) { return !s.press && s.code == code; });
     const auto release_index = static_cast<size_t>(release - plan.begin());

@@ -24,7 +24,8 @@ std::vector<ChordStep> plan_chord(std::span<const uint32_t> held, std::span<cons
                                   uint32_t main_key);
 
 // Keys still down because only the first `posted` steps were delivered,
-// most recently pressed first.
+// most recently pressed first: one entry per delivered press of a key none
+// of whose releases was delivered.
 std::vector<uint32_t> plan_cleanup(std::span<const ChordStep> plan, size_t posted);
 
 // "main chord key 0x.. is physically held; declining to inject rather than
