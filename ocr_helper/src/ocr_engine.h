@@ -17,6 +17,8 @@ struct NormalRect {
 
   double mid_y() const { return y + height / 2; }
   double min_x() const { return width < 0 ? x + width : x; }
+  double min_y() const { return height < 0 ? y + height : y; }
+  double max_y() const { return height < 0 ? y : y + height; }
 };
 
 struct Observation {
