@@ -17,34 +17,48 @@ struct Language {
 
 // Within each script, rows run from the most to the least widely read.
 constexpr std::array<Language, 84> LANGUAGES{{
-    {"en", "eng", "Latin"},       {"es", "spa", "Latin"},       {"fr", "fra", "Latin"},
-    {"de", "deu", "Latin"},       {"pt", "por", "Latin"},       {"it", "ita", "Latin"},
-    {"id", "ind", "Latin"},       {"tr", "tur", "Latin"},       {"vi", "vie", "Latin"},
-    {"pl", "pol", "Latin"},       {"nl", "nld", "Latin"},       {"ro", "ron", "Latin"},
-    {"ms", "msa", "Latin"},       {"sw", "swa", "Latin"},       {"cs", "ces", "Latin"},
-    {"hu", "hun", "Latin"},       {"sv", "swe", "Latin"},       {"az", "aze", "Latin"},
-    {"uz", "uzb", "Latin"},       {"tl", "tgl", "Latin"},       {"fil", "fil", "Latin"},
-    {"da", "dan", "Latin"},       {"fi", "fin", "Latin"},       {"no", "nor", "Latin"},
-    {"nb", "nor", "Latin"},       {"sk", "slk", "Latin"},       {"hr", "hrv", "Latin"},
-    {"bs", "bos", "Latin"},       {"sr-Latn", "srp_latn", "Latin"}, {"lt", "lit", "Latin"},
-    {"sl", "slv", "Latin"},       {"lv", "lav", "Latin"},       {"et", "est", "Latin"},
-    {"sq", "sqi", "Latin"},       {"ca", "cat", "Latin"},       {"gl", "glg", "Latin"},
-    {"eu", "eus", "Latin"},       {"af", "afr", "Latin"},       {"is", "isl", "Latin"},
-    {"ga", "gle", "Latin"},       {"cy", "cym", "Latin"},       {"mt", "mlt", "Latin"},
-    {"la", "lat", "Latin"},       {"eo", "epo", "Latin"},       {"jv", "jav", "Latin"},
-    {"ht", "hat", "Latin"},       {"yo", "yor", "Latin"},       {"ru", "rus", "Cyrillic"},
-    {"uk", "ukr", "Cyrillic"},    {"sr", "srp", "Cyrillic"},    {"bg", "bul", "Cyrillic"},
-    {"be", "bel", "Cyrillic"},    {"kk", "kaz", "Cyrillic"},    {"mk", "mkd", "Cyrillic"},
-    {"ky", "kir", "Cyrillic"},    {"tg", "tgk", "Cyrillic"},    {"mn", "mon", "Cyrillic"},
-    {"uz-Cyrl", "uzb_cyrl", "Cyrillic"}, {"ar", "ara", "Arabic"}, {"fa", "fas", "Arabic"},
-    {"ur", "urd", "Arabic"},      {"ps", "pus", "Arabic"},      {"ug", "uig", "Arabic"},
-    {"hi", "hin", "Devanagari"},  {"mr", "mar", "Devanagari"},  {"ne", "nep", "Devanagari"},
-    {"sa", "san", "Devanagari"},  {"bn", "ben", "Bengali"},     {"as", "asm", "Bengali"},
-    {"zh-Hans", "chi_sim", "Han"}, {"zh-Hant", "chi_tra", "Han"}, {"ja", "jpn", "Japanese"},
-    {"ko", "kor", "Hangul"},      {"th", "tha", "Thai"},        {"el", "ell", "Greek"},
-    {"he", "heb", "Hebrew"},      {"yi", "yid", "Hebrew"},      {"ta", "tam", "Tamil"},
-    {"te", "tel", "Telugu"},      {"kn", "kan", "Kannada"},     {"ml", "mal", "Malayalam"},
-    {"gu", "guj", "Gujarati"},    {"pa", "pan", "Gurmukhi"},    {"ka", "kat", "Georgian"},
+    {"en", "eng", "Latin"},           {"es", "spa", "Latin"},
+    {"fr", "fra", "Latin"},           {"de", "deu", "Latin"},
+    {"pt", "por", "Latin"},           {"it", "ita", "Latin"},
+    {"id", "ind", "Latin"},           {"tr", "tur", "Latin"},
+    {"vi", "vie", "Latin"},           {"pl", "pol", "Latin"},
+    {"nl", "nld", "Latin"},           {"ro", "ron", "Latin"},
+    {"ms", "msa", "Latin"},           {"sw", "swa", "Latin"},
+    {"cs", "ces", "Latin"},           {"hu", "hun", "Latin"},
+    {"sv", "swe", "Latin"},           {"az", "aze", "Latin"},
+    {"uz", "uzb", "Latin"},           {"tl", "tgl", "Latin"},
+    {"fil", "fil", "Latin"},          {"da", "dan", "Latin"},
+    {"fi", "fin", "Latin"},           {"no", "nor", "Latin"},
+    {"nb", "nor", "Latin"},           {"sk", "slk", "Latin"},
+    {"hr", "hrv", "Latin"},           {"bs", "bos", "Latin"},
+    {"sr-Latn", "srp_latn", "Latin"}, {"lt", "lit", "Latin"},
+    {"sl", "slv", "Latin"},           {"lv", "lav", "Latin"},
+    {"et", "est", "Latin"},           {"sq", "sqi", "Latin"},
+    {"ca", "cat", "Latin"},           {"gl", "glg", "Latin"},
+    {"eu", "eus", "Latin"},           {"af", "afr", "Latin"},
+    {"is", "isl", "Latin"},           {"ga", "gle", "Latin"},
+    {"cy", "cym", "Latin"},           {"mt", "mlt", "Latin"},
+    {"la", "lat", "Latin"},           {"eo", "epo", "Latin"},
+    {"jv", "jav", "Latin"},           {"ht", "hat", "Latin"},
+    {"yo", "yor", "Latin"},           {"ru", "rus", "Cyrillic"},
+    {"uk", "ukr", "Cyrillic"},        {"sr", "srp", "Cyrillic"},
+    {"bg", "bul", "Cyrillic"},        {"be", "bel", "Cyrillic"},
+    {"kk", "kaz", "Cyrillic"},        {"mk", "mkd", "Cyrillic"},
+    {"ky", "kir", "Cyrillic"},        {"tg", "tgk", "Cyrillic"},
+    {"mn", "mon", "Cyrillic"},        {"uz-Cyrl", "uzb_cyrl", "Cyrillic"},
+    {"ar", "ara", "Arabic"},          {"fa", "fas", "Arabic"},
+    {"ur", "urd", "Arabic"},          {"ps", "pus", "Arabic"},
+    {"ug", "uig", "Arabic"},          {"hi", "hin", "Devanagari"},
+    {"mr", "mar", "Devanagari"},      {"ne", "nep", "Devanagari"},
+    {"sa", "san", "Devanagari"},      {"bn", "ben", "Bengali"},
+    {"as", "asm", "Bengali"},         {"zh-Hans", "chi_sim", "Han"},
+    {"zh-Hant", "chi_tra", "Han"},    {"ja", "jpn", "Japanese"},
+    {"ko", "kor", "Hangul"},          {"th", "tha", "Thai"},
+    {"el", "ell", "Greek"},           {"he", "heb", "Hebrew"},
+    {"yi", "yid", "Hebrew"},          {"ta", "tam", "Tamil"},
+    {"te", "tel", "Telugu"},          {"kn", "kan", "Kannada"},
+    {"ml", "mal", "Malayalam"},       {"gu", "guj", "Gujarati"},
+    {"pa", "pan", "Gurmukhi"},        {"ka", "kat", "Georgian"},
 }};
 
 // Scripts that detection reports under a name of their own but that share
@@ -82,8 +96,10 @@ std::string table_tag(const std::vector<std::string>& parts) {
   std::string script;
   std::string region;
   for (std::size_t i = 1; i < parts.size(); ++i) {
-    if (parts[i].size() == 4 && script.empty() && region.empty()) script = parts[i];
-    else if (parts[i].size() == 2 && region.empty()) region = parts[i];
+    if (parts[i].size() == 4 && script.empty() && region.empty())
+      script = parts[i];
+    else if (parts[i].size() == 2 && region.empty())
+      region = parts[i];
   }
   if (language == "zh") {
     if (script == "hant" || (script.empty() && (region == "tw" || region == "hk" || region == "mo"))) return "zh-Hant";
