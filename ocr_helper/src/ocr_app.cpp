@@ -90,7 +90,8 @@ int recognize(const Options& options, Engine& engine, const Emitter& emitter) {
 
   Recognition recognition = engine.recognize(*image, settings);
   if (recognition.error) return emitter.fail("recognition_failed", *recognition.error);
-  if (!recognition.results) return emitter.fail("recognition_failed", engine.name() + " returned no recognition results.");
+  if (!recognition.results)
+    return emitter.fail("recognition_failed", engine.name() + " returned no recognition results.");
 
   std::vector<Observation>& observations = *recognition.results;
   sort_reading_order(observations);

@@ -36,10 +36,10 @@ TEST(ReadingOrder, CentresFurtherApartPutTheUpperFirstWhateverTheLeftEdges) {
 }
 
 TEST(ReadingOrder, OneLineMeansOverlappingByHalfTheSmallerHeight) {
-  const NormalRect body{0.1, 0.50, 0.8, 0.02};       // 0.50 to 0.52
-  const NormalRect half{0.5, 0.51, 0.1, 0.04};       // overlaps the body by 0.01, half its height
-  const NormalRect less{0.5, 0.5105, 0.1, 0.04};     // overlaps by 0.0095
-  const NormalRect heading{0.3, 0.515, 0.4, 0.06};   // a large heading just above the body line
+  const NormalRect body{0.1, 0.50, 0.8, 0.02};      // 0.50 to 0.52
+  const NormalRect half{0.5, 0.51, 0.1, 0.04};      // overlaps the body by 0.01, half its height
+  const NormalRect less{0.5, 0.5105, 0.1, 0.04};    // overlaps by 0.0095
+  const NormalRect heading{0.3, 0.515, 0.4, 0.06};  // a large heading just above the body line
   EXPECT_TRUE(on_one_line(body, half));
   EXPECT_TRUE(reads_before(body, half)) << "same line: left to right";
   EXPECT_FALSE(on_one_line(body, less));

@@ -11,9 +11,9 @@ const Names INSTALLED{"chi_sim", "chi_tra", "deu", "eng", "fra", "jpn", "por", "
 
 TEST(TesseractLanguages, OwnNamesExactlyAndTagsByLanguage) {
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"eng", "eng"},         {"en", "eng"},          {"en-US", "eng"},      {"EN_gb", "eng"},
-      {"de-DE", "deu"},       {"pt-BR", "por"},       {"zh", "chi_sim"},     {"zh-CN", "chi_sim"},
-      {"zh-Hant", "chi_tra"}, {"zh-TW", "chi_tra"},   {"ja-JP", "jpn"},      {"sr-Latn-RS", "srp_latn"},
+      {"eng", "eng"},         {"en", "eng"},        {"en-US", "eng"},  {"EN_gb", "eng"},
+      {"de-DE", "deu"},       {"pt-BR", "por"},     {"zh", "chi_sim"}, {"zh-CN", "chi_sim"},
+      {"zh-Hant", "chi_tra"}, {"zh-TW", "chi_tra"}, {"ja-JP", "jpn"},  {"sr-Latn-RS", "srp_latn"},
       {"chi_sim", "chi_sim"}, {"th", "tha"}};
   for (const auto& [tag, expected] : cases) EXPECT_EQ(resolve_tesseract_language(tag, INSTALLED), expected) << tag;
   for (const std::string tag : {"ENG", "it", "it-IT", "sr", "", "e", "en--US", "english"}) {

@@ -148,10 +148,31 @@ TEST_F(TesseractProgram, ImageBeyondTesseractsSizeLimitIsScaledWithBoxesKept) {
 TEST_F(TesseractProgram, NoLanguageDetectsTheScript) {
   render("convert -size 1100x220 xc:white -font " + std::string(FONT) +
          " -pointsize 32 -fill black -annotate +30+70 'Съешь же ещё этих мягких булок' -annotate +30+170 "
-         "'да выпей чаю и вернись домой' " + path("cyrillic.png"));
+         "'да выпей чаю и вернись домой' " +
+         path("cyrillic.png"));
   const json doc = json::parse(ocr({"--image", path("cyrillic.png")}).out);
   ASSERT_EQ(doc["ok"], true) << doc;
   EXPECT_NE(doc["text"].get<std::string>().find("мягких булок"), std::string::npos) << doc;
+}
+
+TEST_F(TesseractProgram, NoLanguageTriesTheUsersLanguageFirst) {
+  render("convert -size 1200x220 xc:white -font " + std::string(FONT) +
+         " -pointsize 32 -fill black -annotate +30+70 'Zwölf Boxkämpfer jagen Viktor quer' -annotate +30+170 "
+         "'über den großen Sylter Deich.' " +
+         path("german.png"));
+  const char* saved = std::getenv("LANG");
+  const std::string previous = saved ? saved : "";
+  ::unsetenv("LC_ALL");
+  ::setenv("LANG", "de_DE.UTF-8", 1);
+  const json doc = json::parse(ocr({"--image", path("german.png")}).out);
+  if (saved)
+    ::setenv("LANG", previous.c_str(), 1);
+  else
+    ::unsetenv("LANG");
+  ASSERT_EQ(doc["ok"], true) << doc;
+  const std::string text = doc["text"];
+  EXPECT_NE(text.find("Boxkämpfer"), std::string::npos) << text;
+  EXPECT_NE(text.find("großen"), std::string::npos) << text;
 }
 
 TEST_F(TesseractProgram, NoLanguageUsesTheInstalledLanguages) {

@@ -26,8 +26,8 @@ std::optional<std::vector<Finding>> scan(std::u16string_view text, const std::st
     finding.original = utf16_to_utf8(original);
     auto known = guessed.find(original);
     if (known == guessed.end()) {
-      known = guessed.emplace(original, checker.guesses(text, *word, language).value_or(std::vector<std::string>{}))
-                  .first;
+      known =
+          guessed.emplace(original, checker.guesses(text, *word, language).value_or(std::vector<std::string>{})).first;
     }
     finding.suggestions = known->second;
     findings.push_back(std::move(finding));

@@ -53,7 +53,8 @@ TEST(WordSegments, ScriptsWithMarksJoinersAndMiddleDotsStayWhole) {
             (Words{u"\u0928\u092e\u0938\u094d\u0924\u0947", u"\u0926\u0941\u0928\u093f\u092f\u093e"}));
   EXPECT_EQ(words_of(u"\u0ba4\u0bae\u0bbf\u0bb4\u0bcd", "ta_IN"), (Words{u"\u0ba4\u0bae\u0bbf\u0bb4\u0bcd"}));
   const std::u16string zwnj_word = u"\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645";
-  EXPECT_EQ(words_of(zwnj_word + u" \u06a9\u062a\u0627\u0628", "fa_IR"), (Words{zwnj_word, u"\u06a9\u062a\u0627\u0628"}));
+  EXPECT_EQ(words_of(zwnj_word + u" \u06a9\u062a\u0627\u0628", "fa_IR"),
+            (Words{zwnj_word, u"\u06a9\u062a\u0627\u0628"}));
   EXPECT_EQ(words_of(u"la col\u00b7lecci\u00f3", "ca", u"\u00b7-'"), (Words{u"la", u"col\u00b7lecci\u00f3"}));
 }
 
@@ -99,11 +100,11 @@ TEST(DictionaryEncoding, ConvertsBothWaysAndRefusesTheInexpressible) {
 }
 
 TEST(DictionaryNames, ExactNameThenRegionThenLanguage) {
-  const std::vector<std::string> installed{"de_AT", "de_DE", "de_DE_frami", "en_AU", "en_GB", "en_US",
-                                           "hi_IN", "pt_BR", "pt_PT", "sr-Latn"};
+  const std::vector<std::string> installed{"de_AT", "de_DE", "de_DE_frami", "en_AU", "en_GB",
+                                           "en_US", "hi_IN", "pt_BR",       "pt_PT", "sr-Latn"};
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"en_GB", "en_GB"}, {"en-GB", "en_GB"}, {"EN-gb", "en_GB"}, {"en", "en_US"},       {"en-CA", "en_US"},
-      {"de-DE", "de_DE"}, {"de", "de_DE"},    {"de-CH", "de_DE"}, {"pt-BR", "pt_BR"},    {"pt-PT", "pt_PT"},
+      {"en_GB", "en_GB"}, {"en-GB", "en_GB"}, {"EN-gb", "en_GB"},     {"en", "en_US"},          {"en-CA", "en_US"},
+      {"de-DE", "de_DE"}, {"de", "de_DE"},    {"de-CH", "de_DE"},     {"pt-BR", "pt_BR"},       {"pt-PT", "pt_PT"},
       {"pt", "pt_BR"},    {"hi", "hi_IN"},    {"sr-Latn", "sr-Latn"}, {"sr-Latn-RS", "sr-Latn"}};
   for (const auto& [tag, expected] : cases) EXPECT_EQ(resolve_dictionary(tag, installed), expected) << tag;
   for (const std::string tag : {"fr", "fr-FR", "", "e", "english", "en--", "sr-Cyrl"}) {
@@ -156,8 +157,10 @@ TEST_F(SystemDictionary, OffsetsAfterNonBmpTextAndAccentedLetters) {
 TEST_F(SystemDictionary, OrdinalsUrlsAddressesAndBlobsAreNotMisspelled) {
   std::string blob;
   for (int i = 0; i < 40; ++i) blob += "TG9yZW0gaXBzdW0gZG9sb3Igc2l0IGFtZXQsIGNvbnNlY3RldHVy+/";
-  const auto findings = check("The 2nd and 10th visitors read https://www.example.com/index.html and wrote to "
-                              "ann@example.org, then pasted " + blob + " and a wrold.");
+  const auto findings = check(
+      "The 2nd and 10th visitors read https://www.example.com/index.html and wrote to "
+      "ann@example.org, then pasted " +
+      blob + " and a wrold.");
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].original, "wrold");
 }
@@ -177,11 +180,13 @@ class Dictionaries : public ::testing::Test {
 TEST_F(Dictionaries, GermanHindiPersianThaiAndCatalanWordsAreCheckedWhole) {
   using Strings = std::vector<std::string>;
   EXPECT_EQ(misspelled("de_DE", "Die Stra\u00dfe ist sch\u00f6n, der Huund bellt per E-Mail."), Strings{"Huund"});
-  EXPECT_EQ(misspelled("hi_IN", "\u092d\u093e\u0930\u0924 \u090f\u0915 \u0926\u0947\u0936 \u0939\u0948 "
-                                 "\u0926\u0941\u0928\u093f\u092f\u093e\u0915\u094d\u0937"),
+  EXPECT_EQ(misspelled("hi_IN",
+                       "\u092d\u093e\u0930\u0924 \u090f\u0915 \u0926\u0947\u0936 \u0939\u0948 "
+                       "\u0926\u0941\u0928\u093f\u092f\u093e\u0915\u094d\u0937"),
             Strings{"\u0926\u0941\u0928\u093f\u092f\u093e\u0915\u094d\u0937"});
-  EXPECT_EQ(misspelled("fa_IR", "\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 \u06a9\u062a\u0627\u0628 "
-                                 "\u06a9\u062a\u0627\u0628\u0642\u0642"),
+  EXPECT_EQ(misspelled("fa_IR",
+                       "\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 \u06a9\u062a\u0627\u0628 "
+                       "\u06a9\u062a\u0627\u0628\u0642\u0642"),
             Strings{"\u06a9\u062a\u0627\u0628\u0642\u0642"});
   EXPECT_EQ(misspelled("th_TH", "\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e07\u0e48\u0e32\u0e22"), Strings{});
   EXPECT_EQ(misspelled("ca", "Una col\u00b7lecci\u00f3 d\u2019art i l'escola."), Strings{});
@@ -295,7 +300,7 @@ TEST_F(SpellProgram, UnusableDictionaryNamedByTheHostIsRefused) {
   dicts.write("zz_ZZ.dic", "1\nword\n");
   HunspellChecker checker(dicts.file(""));
   const std::string input = folder.write("text.txt", "word wrod");
-  const std::vector<std::string> args{"spell_helper", "--command", "check",    "--input", input,
+  const std::vector<std::string> args{"spell_helper", "--command", "check",      "--input", input,
                                       "--output",     out,         "--language", "zz_ZZ"};
   EXPECT_EQ(run_program(args, checker), 0);
   EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
