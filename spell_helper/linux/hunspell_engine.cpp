@@ -63,9 +63,11 @@ struct HunspellChecker::Dictionary {
     return ok;
   }
 
-  // The words of the text being scanned, found once per text.
-  const std::vector<TextRange>& words_of(std::u16string_view text) {
-    if (text.data() != words_text || text.size() != words_size || !words_ready) {
+  // The words of the text being scanned, found once per scan: a scan starts
+  // at offset 0 (where they are found anew, since another text may sit at
+  // the same address) and then moves forward through the same text.
+  const std::vector<TextRange>& words_of(std::u16string_view text, std::size_t offset) {
+    if (offset == 0 || text.data() != words_text || text.size() != words_size || !words_ready) {
       words = checkable_words(text, locale, rules);
       words_text = text.data();
       words_size = text.size();
@@ -129,7 +131,7 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
                                                            const std::string& language) {
   Dictionary* dict = dictionary(language);
   if (dict == nullptr) return std::nullopt;
-  const std::vector<TextRange>& words = dict->words_of(text);
+  const std::vector<TextRange>& words = dict->words_of(text, offset);
   auto word = std::lower_bound(words.begin(), words.end(), offset,
                                [](const TextRange& w, std::size_t at) { return w.location < at; });
   for (; word != words.end(); ++word) {

@@ -210,6 +210,16 @@ TEST(LegacyEncodedDictionary, HunspellAliasNameOfCp1251IsConverted) {
   EXPECT_FALSE(checker.resolve_language("xx_YY", checker.available_languages()));
 }
 
+TEST_F(SystemDictionary, ANewTextInTheSameBufferIsScannedAnew) {
+  std::u16string text = u"good wrold";
+  ASSERT_EQ(checker.next_misspelling(text, 0, "en_US")->location, 5u);
+  text.replace(0, 10, u"wrold good");  // same address, same length
+  const auto first = checker.next_misspelling(text, 0, "en_US");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->location, 0u);
+  EXPECT_EQ(first->length, 5u);
+}
+
 TEST_F(SystemDictionary, UnknownLanguageFindsNothing) { EXPECT_FALSE(checker.next_misspelling(u"xyzzyq", 0, "xx_XX")); }
 
 TEST(LegacyEncodedDictionary, WordsAndGuessesAreConverted) {
