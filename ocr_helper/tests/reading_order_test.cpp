@@ -110,8 +110,7 @@ TEST(ReadingOrder, TwoColumnsAreReadRowByRowAndAHeadingComesFirst) {
   sort_reading_order(page);
   std::vector<std::string> expected{"heading"};
   for (int i = 0; i < 30; ++i) {
-    expected.push_back("L" + std::to_string(i));
-    expected.push_back("R" + std::to_string(i));
+    for (const std::string column : {"L", "R"}) expected.push_back(column + std::to_string(i));
   }
   EXPECT_EQ(texts(page), expected);
 }
