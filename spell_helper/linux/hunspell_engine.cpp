@@ -135,7 +135,13 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
   auto word = std::lower_bound(words.begin(), words.end(), offset,
                                [](const TextRange& w, std::size_t at) { return w.location < at; });
   for (; word != words.end(); ++word) {
-    if (!dict->correct(std::u16string(text.substr(word->location, word->length)))) return *word;
+    std::u16string candidate(text.substr(word->location, word->length));
+    if (dict->correct(candidate)) continue;
+    // Abbreviations (e.g., usw.) are listed with their dot, which the word
+    // break leaves outside the word; the finding stays the word alone.
+    const std::size_t end = word->location + word->length;
+    if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
+    return *word;
   }
   return std::nullopt;
 }

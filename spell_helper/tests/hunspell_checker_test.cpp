@@ -192,6 +192,11 @@ TEST_F(Dictionaries, GermanHindiPersianThaiAndCatalanWordsAreCheckedWhole) {
   EXPECT_EQ(misspelled("ca", "Una col\u00b7lecci\u00f3 d\u2019art i l'escola."), Strings{});
 }
 
+TEST_F(Dictionaries, AbbreviationsKeepTheirDot) {
+  using Strings = std::vector<std::string>;
+  EXPECT_EQ(misspelled("de_DE", "Das ist z.B. ein Haus, usw. und ca. f\u00fcnf Huuser."), Strings{"Huuser"});
+}
+
 TEST(LegacyEncodedDictionary, HunspellAliasNameOfCp1251IsConverted) {
   TempFolder folder("spell_cp1251");
   // "microsoft-cp1251" is Hunspell's name; the system converter calls it CP1251.
