@@ -10,7 +10,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KMX_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"
-targets=(fuzz_validate_shortcuts fuzz_hotkey_set)
+targets=(fuzz_validate_shortcuts fuzz_hotkey_set fuzz_exif_orientation fuzz_spell_text)
 
 cmake -S "$root" -B "$build" --preset fuzz -DKMX_SANITIZE="address;undefined" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"

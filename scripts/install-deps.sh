@@ -10,6 +10,12 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libhunspell-dev hunspell-en-us
   libtesseract-dev libleptonica-dev tesseract-ocr-eng imagemagick fonts-dejavu-core
+  libicu-dev hunspell-de-de hunspell-hi hunspell-th myspell-fa hunspell-ca tesseract-ocr-osd
+  # twenty recognition languages for the no-language benchmark; rus and deu are tested too
+  tesseract-ocr-deu tesseract-ocr-fra tesseract-ocr-spa tesseract-ocr-ita tesseract-ocr-por tesseract-ocr-nld
+  tesseract-ocr-pol tesseract-ocr-rus tesseract-ocr-ukr tesseract-ocr-ces tesseract-ocr-swe tesseract-ocr-dan
+  tesseract-ocr-nor tesseract-ocr-fin tesseract-ocr-tur tesseract-ocr-hin tesseract-ocr-ara tesseract-ocr-tha
+  tesseract-ocr-jpn
   g++-mingw-w64-x86-64 wine wine64
   python3-pytest python3-venv python3-setuptools
 )

@@ -4,9 +4,12 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "leptonica_image.h"
+#include "tesseract_languages.h"
 
 namespace ocr_helper::linux_engine {
 
@@ -15,7 +18,70 @@ namespace {
 // Orientation and script detection data, not a recognition language.
 constexpr const char* OSD_DATA = "osd";
 
+// Tesseract keeps coordinates in 16 bits: larger images are refused.
+constexpr int MAX_DIMENSION = 32767;
+
+// Running more languages at once costs about as much again each.
+constexpr std::size_t MAX_DETECTED_LANGUAGES = 3;
+constexpr const char* FALLBACK_LANGUAGE = "eng";
+// Mean word confidence below which the other detected languages are tried too.
+constexpr int CONFIDENT_READING = 80;
+
 void quiet(tesseract::TessBaseAPI& api) { api.SetVariable("debug_file", "/dev/null"); }
+
+std::optional<std::string> user_language() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return locale_language(value);
+  }
+  return std::nullopt;
+}
+
+// The installed languages of the script that orientation and script
+// detection sees, the user's first; English when the script is unknown or
+// none of its languages is installed. Empty when no language is installed.
+std::vector<std::string> detected_languages(Pix* pix, std::string* error) {
+  tesseract::TessBaseAPI api;
+  quiet(api);
+  const bool detector = api.Init(nullptr, OSD_DATA, tesseract::OEM_TESSERACT_ONLY) == 0;
+  std::vector<std::string> installed;
+  api.GetAvailableLanguagesAsVector(&installed);
+  installed.erase(std::remove(installed.begin(), installed.end(), std::string(OSD_DATA)), installed.end());
+  if (installed.empty()) {
+    const char* path = api.GetDatapath();
+    *error = std::string("no Tesseract language data found in '") + (path ? path : "") + "'.";
+    return {};
+  }
+  std::vector<std::string> chosen;
+  if (detector) {
+    api.SetPageSegMode(tesseract::PSM_OSD_ONLY);
+    api.SetImage(pix);
+    int degrees = 0;
+    float orientation_confidence = 0;
+    const char* script = nullptr;
+    float script_confidence = 0;
+    if (api.DetectOrientationScript(&degrees, &orientation_confidence, &script, &script_confidence) &&
+        script != nullptr) {
+      chosen = languages_for_script(script, installed, user_language(), MAX_DETECTED_LANGUAGES);
+    }
+  }
+  if (chosen.empty()) {
+    const bool has_fallback =
+        std::find(installed.begin(), installed.end(), std::string(FALLBACK_LANGUAGE)) != installed.end();
+    chosen.push_back(has_fallback ? FALLBACK_LANGUAGE : installed.front());
+  }
+  return chosen;
+}
+
+// Scaled to Tesseract's size limit if larger; observations are normalised
+// to the image, so their boxes stay those of the original.
+PixPtr within_size_limit(PixPtr pix) {
+  const int longest = std::max(pixGetWidth(pix.get()), pixGetHeight(pix.get()));
+  if (longest <= MAX_DIMENSION) return pix;
+  // Just below the limit: the scaled size is rounded.
+  const float factor = static_cast<float>(MAX_DIMENSION - 1) / static_cast<float>(longest);
+  return PixPtr(pixScale(pix.get(), factor, factor));
+}
 
 std::string join_languages(const std::vector<std::string>& languages) {
   std::string joined;
@@ -56,28 +122,18 @@ LanguageQuery TesseractEngine::supported_languages() {
   return query;
 }
 
+std::optional<std::string> TesseractEngine::resolve_language(const std::string& requested,
+                                                             const std::vector<std::string>& supported) {
+  return resolve_tesseract_language(requested, supported);
+}
+
 std::optional<DecodedImage> TesseractEngine::decode(const std::string& path) { return decode_image(path); }
 
-Recognition TesseractEngine::recognize(const DecodedImage& image, const RecognitionSettings& settings) {
+namespace {
+
+// One recognition pass; `confidence` receives Tesseract's mean word confidence (0 to 100).
+Recognition run_tesseract(Pix* pix, const std::string& language, int* confidence) {
   Recognition recognition;
-  std::vector<std::string> languages = settings.languages;
-  if (settings.automatic_detection) {
-    LanguageQuery installed = supported_languages();
-    if (!installed.ok) {
-      recognition.error = "Tesseract text recognition is unavailable: " + installed.error;
-      return recognition;
-    }
-    languages = std::move(installed.languages);
-  }
-  const std::string language = join_languages(languages);
-
-  const auto& source = dynamic_cast<const LeptonicaImage&>(*image.data);
-  PixPtr pix = upright_copy(source.pix.get(), image.orientation);
-  if (!pix) {
-    recognition.error = "The image could not be prepared for recognition.";
-    return recognition;
-  }
-
   tesseract::TessBaseAPI api;
   quiet(api);
   if (api.Init(nullptr, language.c_str(), tesseract::OEM_DEFAULT) != 0) {
@@ -85,14 +141,15 @@ Recognition TesseractEngine::recognize(const DecodedImage& image, const Recognit
     return recognition;
   }
   api.SetPageSegMode(tesseract::PSM_AUTO);
-  api.SetImage(pix.get());
+  api.SetImage(pix);
   if (api.Recognize(nullptr) != 0) {
     recognition.error = "Tesseract could not recognise the image.";
     return recognition;
   }
+  *confidence = api.MeanTextConf();
 
-  const double width = pixGetWidth(pix.get());
-  const double height = pixGetHeight(pix.get());
+  const double width = pixGetWidth(pix);
+  const double height = pixGetHeight(pix);
   std::vector<Observation> observations;
   std::unique_ptr<tesseract::ResultIterator> line(api.GetIterator());
   constexpr auto LEVEL = tesseract::RIL_TEXTLINE;
@@ -112,6 +169,36 @@ Recognition TesseractEngine::recognize(const DecodedImage& image, const Recognit
     } while (line->Next(LEVEL));
   }
   recognition.results = std::move(observations);
+  return recognition;
+}
+
+}  // namespace
+
+Recognition TesseractEngine::recognize(const DecodedImage& image, const RecognitionSettings& settings) {
+  Recognition recognition;
+  const auto& source = dynamic_cast<const LeptonicaImage&>(*image.data);
+  PixPtr pix = upright_copy(source.pix.get(), image.orientation);
+  if (pix) pix = within_size_limit(std::move(pix));
+  if (!pix) {
+    recognition.error = "The image could not be prepared for recognition.";
+    return recognition;
+  }
+
+  int confidence = 0;
+  if (!settings.automatic_detection) return run_tesseract(pix.get(), join_languages(settings.languages), &confidence);
+
+  std::string error;
+  const std::vector<std::string> languages = detected_languages(pix.get(), &error);
+  if (languages.empty()) {
+    recognition.error = "Tesseract text recognition is unavailable: " + error;
+    return recognition;
+  }
+  // The first language alone reads most pages; the others are worth their
+  // cost only when it reads this one poorly.
+  recognition = run_tesseract(pix.get(), languages.front(), &confidence);
+  if (languages.size() > 1 && recognition.results && !recognition.results->empty() && confidence < CONFIDENT_READING) {
+    recognition = run_tesseract(pix.get(), join_languages(languages), &confidence);
+  }
   return recognition;
 }
 

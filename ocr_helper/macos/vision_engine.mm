@@ -27,6 +27,8 @@ NSString* to_ns(const std::string& text) {
 
 class VisionEngine final : public Engine {
  public:
+  std::string name() override { return "Vision"; }
+
   bool can_list_languages() override {
     if (@available(macOS 12.0, *)) return true;
     return false;

@@ -54,7 +54,7 @@ int capabilities(Engine& engine, const Emitter& emitter) {
   if (engine.can_list_languages()) {
     LanguageQuery query = engine.supported_languages();
     if (!query.ok) {
-      return emitter.fail("missing_component", "Vision text recognition is unavailable: " + query.error);
+      return emitter.fail("missing_component", engine.name() + " text recognition is unavailable: " + query.error);
     }
     languages = std::move(query.languages);
   }
@@ -68,15 +68,18 @@ int recognize(const Options& options, Engine& engine, const Emitter& emitter) {
 
   RecognitionSettings settings;
   if (!options.language.empty()) {
+    std::string language = options.language;
     if (engine.can_list_languages()) {
       const LanguageQuery query = engine.supported_languages();
-      const auto& known = query.ok ? query.languages : std::vector<std::string>{};
-      if (std::find(known.begin(), known.end(), options.language) == known.end()) {
+      const std::optional<std::string> resolved =
+          engine.resolve_language(options.language, query.ok ? query.languages : std::vector<std::string>{});
+      if (!resolved) {
         return emitter.fail("unsupported_language",
-                            "The OCR language '" + options.language + "' is not supported by Vision.");
+                            "The OCR language '" + options.language + "' is not supported by " + engine.name() + ".");
       }
+      language = *resolved;
     }
-    settings.languages = {options.language};
+    settings.languages = {language};
   } else if (engine.supports_language_detection()) {
     settings.automatic_detection = true;
   } else {
@@ -87,7 +90,8 @@ int recognize(const Options& options, Engine& engine, const Emitter& emitter) {
 
   Recognition recognition = engine.recognize(*image, settings);
   if (recognition.error) return emitter.fail("recognition_failed", *recognition.error);
-  if (!recognition.results) return emitter.fail("recognition_failed", "Vision returned no recognition results.");
+  if (!recognition.results)
+    return emitter.fail("recognition_failed", engine.name() + " returned no recognition results.");
 
   std::vector<Observation>& observations = *recognition.results;
   sort_reading_order(observations);
@@ -103,6 +107,12 @@ int recognize(const Options& options, Engine& engine, const Emitter& emitter) {
 }
 
 }  // namespace
+
+std::optional<std::string> Engine::resolve_language(const std::string& requested,
+                                                    const std::vector<std::string>& supported) {
+  if (std::find(supported.begin(), supported.end(), requested) == supported.end()) return std::nullopt;
+  return requested;
+}
 
 int run(const Options& options, Engine& engine, std::ostream& out) {
   const Emitter emitter(options, out);

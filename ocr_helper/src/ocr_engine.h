@@ -17,6 +17,8 @@ struct NormalRect {
 
   double mid_y() const { return y + height / 2; }
   double min_x() const { return width < 0 ? x + width : x; }
+  double min_y() const { return height < 0 ? y + height : y; }
+  double max_y() const { return height < 0 ? y : y + height; }
 };
 
 struct Observation {
@@ -55,10 +57,18 @@ class Engine {
  public:
   virtual ~Engine() = default;
 
+  // The recogniser's name as messages give it ("Vision", "Tesseract").
+  virtual std::string name() = 0;
+
   // False where the recogniser cannot report its languages; the language
   // check is then skipped and capabilities list none.
   virtual bool can_list_languages() = 0;
   virtual LanguageQuery supported_languages() = 0;
+  // The supported language that a requested identifier stands for; nullopt
+  // when none does. Identifiers are compared exactly unless the recogniser
+  // also accepts other spellings (such as language tags) for its own names.
+  virtual std::optional<std::string> resolve_language(const std::string& requested,
+                                                      const std::vector<std::string>& supported);
   virtual bool supports_language_detection() = 0;
   // nullopt when the file cannot be opened as an image or its first image not decoded.
   virtual std::optional<DecodedImage> decode(const std::string& path) = 0;

@@ -2,10 +2,15 @@
 
 namespace ocr_helper {
 
+bool on_one_line(const NormalRect& a, const NormalRect& b) {
+  // Rounding of the normalised coordinates must not split an exact half overlap.
+  constexpr double SLACK = 1e-9;
+  const double overlap = std::min(a.max_y(), b.max_y()) - std::max(a.min_y(), b.min_y());
+  return overlap + SLACK >= SAME_LINE_OVERLAP * std::min(std::fabs(a.height), std::fabs(b.height));
+}
+
 bool reads_before(const NormalRect& a, const NormalRect& b) {
-  const double a_mid = a.mid_y();
-  const double b_mid = b.mid_y();
-  if (std::fabs(a_mid - b_mid) > SAME_LINE_TOLERANCE) return a_mid > b_mid;
+  if (!on_one_line(a, b)) return a.mid_y() > b.mid_y();
   return a.min_x() < b.min_x();
 }
 

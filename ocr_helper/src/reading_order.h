@@ -10,8 +10,12 @@
 
 namespace ocr_helper {
 
-// Lines more than this apart (in normalised height) are separate lines.
-inline constexpr double SAME_LINE_TOLERANCE = 0.02;
+// Two boxes are on one line when their vertical extents overlap by at least
+// this share of the smaller box's height. Relative to the boxes rather than
+// to the image, so that the closely spaced lines of a full page stay apart.
+inline constexpr double SAME_LINE_OVERLAP = 0.5;
+
+bool on_one_line(const NormalRect& a, const NormalRect& b);
 
 // True when a is read before b: higher lines first, then left to right.
 bool reads_before(const NormalRect& a, const NormalRect& b);

@@ -145,6 +145,18 @@ TEST_F(OcrFlow, ErrorBeforeMissingResults) {
   EXPECT_EQ(run_with(engine, {"--image", "a.png"}).document()["error"], "first");
 }
 
+TEST_F(OcrFlow, MessagesNameTheRecogniser) {
+  engine.recogniser = "Tesseract";
+  EXPECT_EQ(run_with(engine, {"--image", "a.png", "--language", "xx"}).document(),
+            failure("unsupported_language", "The OCR language 'xx' is not supported by Tesseract."));
+  engine.recognition = Recognition{std::nullopt, std::nullopt};
+  EXPECT_EQ(run_with(engine, {"--image", "a.png"}).document(),
+            failure("recognition_failed", "Tesseract returned no recognition results."));
+  engine.languages = LanguageQuery{false, {}, "no data"};
+  EXPECT_EQ(run_with(engine, {"--command", "capabilities"}).document(),
+            failure("missing_component", "Tesseract text recognition is unavailable: no data"));
+}
+
 TEST_F(OcrFlow, CapabilitiesListLanguagesAndDetectionWithoutReadingTheImage) {
   const Outcome out = run_with(engine, {"--command", "capabilities", "--image", "a.png"});
   EXPECT_EQ(out.status, 0);

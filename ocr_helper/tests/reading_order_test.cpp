@@ -23,7 +23,7 @@ std::vector<std::string> texts(const std::vector<Observation>& observations) {
   return out;
 }
 
-TEST(ReadingOrder, CentresWithinToleranceAreOneLineReadLeftToRight) {
+TEST(ReadingOrder, CentresPointZeroOneApartAreOneLineReadLeftToRight) {
   std::vector<Observation> v{at(0.5, 0.6, "right"), at(0.1, 0.59, "left")};
   sort_reading_order(v);
   EXPECT_EQ(texts(v), (std::vector<std::string>{"left", "right"}));
@@ -35,12 +35,19 @@ TEST(ReadingOrder, CentresFurtherApartPutTheUpperFirstWhateverTheLeftEdges) {
   EXPECT_EQ(texts(v), (std::vector<std::string>{"upper", "lower"}));
 }
 
-TEST(ReadingOrder, ComparatorUsesCentreNotOrigin) {
-  // Same origin y, but the taller box's centre is 0.05 higher.
-  const NormalRect tall{0.5, 0.5, 0.1, 0.12};
-  const NormalRect flat{0.1, 0.5, 0.1, 0.02};
-  EXPECT_TRUE(reads_before(tall, flat));
-  EXPECT_FALSE(reads_before(flat, tall));
+TEST(ReadingOrder, OneLineMeansOverlappingByHalfTheSmallerHeight) {
+  const NormalRect body{0.1, 0.50, 0.8, 0.02};      // 0.50 to 0.52
+  const NormalRect half{0.5, 0.51, 0.1, 0.04};      // overlaps the body by 0.01, half its height
+  const NormalRect less{0.5, 0.5105, 0.1, 0.04};    // overlaps by 0.0095
+  const NormalRect heading{0.3, 0.515, 0.4, 0.06};  // a large heading just above the body line
+  EXPECT_TRUE(on_one_line(body, half));
+  EXPECT_TRUE(reads_before(body, half)) << "same line: left to right";
+  EXPECT_FALSE(on_one_line(body, less));
+  EXPECT_TRUE(reads_before(less, body)) << "different lines: the higher centre first";
+  EXPECT_TRUE(reads_before(heading, body));
+  EXPECT_FALSE(reads_before(body, heading));
+  const NormalRect inside{0.05, 0.505, 0.05, 0.01};  // wholly within the body line's extent
+  EXPECT_TRUE(reads_before(inside, body));
 }
 
 TEST(ReadingOrder, NegativeWidthUsesTheTrueLeftEdge) {
@@ -67,6 +74,45 @@ TEST(ReadingOrder, PageOfLinesComesOutTopDownLeftToRight) {
   std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
   sort_reading_order(shuffled);
   EXPECT_EQ(texts(shuffled), texts(v));
+}
+
+// Lines of an A4 page at 300 dpi, single spaced: 11 pt type, boxes 40 px
+// high every 50 px, left edges a few pixels apart (first letters differ).
+std::vector<Observation> single_spaced_column(double left, int lines, const std::string& tag, int seed) {
+  std::vector<Observation> v;
+  std::mt19937 random(static_cast<unsigned>(seed));
+  constexpr double PAGE = 3508;
+  for (int i = 0; i < lines; ++i) {
+    const double top = 300 + 50.0 * i;
+    const double x = left + static_cast<double>(random() % 12) / 2480.0;
+    v.push_back(line(x, (PAGE - top - 40) / PAGE, 0.35, 40 / PAGE, tag + std::to_string(i)));
+  }
+  return v;
+}
+
+TEST(ReadingOrder, SingleSpacedPageKeepsItsLinesInOrder) {
+  std::vector<Observation> page = single_spaced_column(0.1, 60, "", 5);
+  const std::vector<std::string> expected = texts(page);
+  std::vector<Observation> shuffled = page;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(9));
+  sort_reading_order(page);
+  sort_reading_order(shuffled);
+  EXPECT_EQ(texts(page), expected);
+  EXPECT_EQ(texts(shuffled), expected);
+}
+
+TEST(ReadingOrder, TwoColumnsAreReadRowByRowAndAHeadingComesFirst) {
+  std::vector<Observation> page = single_spaced_column(0.55, 30, "R", 1);
+  const std::vector<Observation> left = single_spaced_column(0.08, 30, "L", 2);
+  page.insert(page.end(), left.begin(), left.end());
+  // 24 pt heading 20 px above the first row.
+  page.push_back(line(0.3, (3508.0 - 280) / 3508, 0.4, 90 / 3508.0, "heading"));
+  sort_reading_order(page);
+  std::vector<std::string> expected{"heading"};
+  for (int i = 0; i < 30; ++i) {
+    for (const std::string column : {"L", "R"}) expected.push_back(column + std::to_string(i));
+  }
+  EXPECT_EQ(texts(page), expected);
 }
 
 TEST(ReadingOrder, InconsistentChainsStillGiveAPermutation) {

@@ -14,6 +14,7 @@ struct ScriptedPixels final : ImageData {};
 class ScriptedEngine final : public Engine {
  public:
   // Answers
+  std::string recogniser = "Vision";
   bool lists_languages = true;
   LanguageQuery languages{true, {"en-US", "fr-FR"}, ""};
   bool detects_language = true;
@@ -27,6 +28,7 @@ class ScriptedEngine final : public Engine {
   std::optional<RecognitionSettings> settings_seen;
   std::optional<std::uint32_t> orientation_seen;
 
+  std::string name() override { return recogniser; }
   bool can_list_languages() override { return lists_languages; }
   LanguageQuery supported_languages() override {
     ++language_queries;

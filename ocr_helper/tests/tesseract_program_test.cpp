@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include "child_process.h"
+#include "leptonica_image.h"
+#include "tesseract_engine.h"
 
 namespace ocr_helper {
 namespace {
@@ -59,6 +62,117 @@ TEST_F(TesseractProgram, TwoColumnPageReadsInReadingOrder) {
   const std::string text = doc["text"];
   EXPECT_EQ(words(text), expected_words);
   EXPECT_LT(text.find("bravo"), text.find('\n')) << "the top row is one line before the next: " << text;
+}
+
+TEST_F(TesseractProgram, LanguageTagsResolveToTesseractNames) {
+  for (const std::string tag : {"en", "en-US", "EN-gb", "en_US"}) {
+    const json doc = json::parse(ocr({"--image", path("page.png"), "--language", tag}).out);
+    ASSERT_EQ(doc["ok"], true) << tag << ": " << doc;
+    EXPECT_EQ(words(doc["text"]), expected_words) << tag;
+  }
+  const json doc = json::parse(ocr({"--image", path("page.png"), "--language", "xx-YY"}).out);
+  EXPECT_EQ(doc["error"], "The OCR language 'xx-YY' is not supported by Tesseract.");
+}
+
+// Lines of a page, each opening with its number so that the order shows.
+std::string numbered_lines(int first, int count, const std::string& filler) {
+  std::string text;
+  for (int i = first; i < first + count; ++i) text += std::to_string(i) + " " + filler + "\n";
+  return text;
+}
+
+std::vector<int> line_numbers(const std::string& text) {
+  std::vector<int> numbers;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && std::isdigit(static_cast<unsigned char>(l[0]))) numbers.push_back(std::stoi(l));
+  }
+  return numbers;
+}
+
+std::vector<int> range(int first, int count) {
+  std::vector<int> v;
+  for (int i = first; i < first + count; ++i) v.push_back(i);
+  return v;
+}
+
+TEST_F(TesseractProgram, SingleSpacedPageWithHeadingAndTwoColumnsReadsInOrder) {
+  // A4 at 150 dpi, 11 pt type: lines 23 px apart, closer than 2% of the page.
+  // ImageMagick's policy forbids reading text from files: the lines go inline.
+  const std::string body = numbered_lines(10, 24, "Lorem ipsum dolor sit amet, consectetur adipiscing elit.");
+  const std::string left = numbered_lines(40, 12, "Vivamus porta");
+  const std::string right = numbered_lines(60, 12, "Quisque magna");
+  render("convert -size 1240x1754 xc:white -density 150 -font " + std::string(FONT) +
+         " -fill black -pointsize 24 -annotate +120+140 'Chapter Heading' -pointsize 11 -annotate +120+220 '" + body +
+         "' -annotate +120+1000 '" + left + "' -annotate +680+1000 '" + right + "' " + path("a4.png"));
+  const json doc = json::parse(ocr({"--image", path("a4.png"), "--language", "eng"}).out);
+  ASSERT_EQ(doc["ok"], true) << doc;
+  const std::string text = doc["text"];
+  EXPECT_EQ(text.rfind("Chapter Heading", 0), 0u) << text;
+  std::vector<int> expected = range(10, 24);
+  for (int row = 0; row < 12; ++row) {
+    expected.push_back(40 + row);
+    expected.push_back(60 + row);
+  }
+  EXPECT_EQ(line_numbers(text), expected) << text;
+}
+
+TEST_F(TesseractProgram, ImageBeyondTesseractsSizeLimitIsScaledWithBoxesKept) {
+  linux_engine::PixPtr page(pixRead(path("page.png").c_str()));
+  ASSERT_TRUE(page);
+  const int width = 40000;
+  const int height = pixGetHeight(page.get());
+  linux_engine::PixPtr wide(pixCreate(width, height, pixGetDepth(page.get())));
+  ASSERT_TRUE(wide);
+  pixSetAll(wide.get());  // white
+  const int x = 30000;
+  pixRasterop(wide.get(), x, 0, pixGetWidth(page.get()), height, PIX_SRC, page.get(), 0, 0);
+  ASSERT_EQ(pixWrite(path("wide.png").c_str(), wide.get(), IFF_PNG), 0);
+
+  const json doc = json::parse(ocr({"--image", path("wide.png"), "--language", "eng"}).out);
+  ASSERT_EQ(doc["ok"], true) << doc;
+  EXPECT_EQ(words(doc["text"]), expected_words);
+
+  linux_engine::TesseractEngine engine;
+  const auto image = engine.decode(path("wide.png"));
+  ASSERT_TRUE(image);
+  const Recognition result = engine.recognize(*image, RecognitionSettings{{"eng"}, false});
+  ASSERT_TRUE(result.results);
+  ASSERT_FALSE(result.results->empty());
+  for (const Observation& o : *result.results) {
+    EXPECT_GT(o.box.min_x(), (x - 10.0) / width) << o.best_candidate.value_or("");
+    EXPECT_LT(o.box.min_x() + o.box.width, (x + 900.0) / width);
+  }
+}
+
+TEST_F(TesseractProgram, NoLanguageDetectsTheScript) {
+  render("convert -size 1100x220 xc:white -font " + std::string(FONT) +
+         " -pointsize 32 -fill black -annotate +30+70 'Съешь же ещё этих мягких булок' -annotate +30+170 "
+         "'да выпей чаю и вернись домой' " +
+         path("cyrillic.png"));
+  const json doc = json::parse(ocr({"--image", path("cyrillic.png")}).out);
+  ASSERT_EQ(doc["ok"], true) << doc;
+  EXPECT_NE(doc["text"].get<std::string>().find("мягких булок"), std::string::npos) << doc;
+}
+
+TEST_F(TesseractProgram, NoLanguageTriesTheUsersLanguageFirst) {
+  render("convert -size 1200x220 xc:white -font " + std::string(FONT) +
+         " -pointsize 32 -fill black -annotate +30+70 'Zwölf Boxkämpfer jagen Viktor quer' -annotate +30+170 "
+         "'über den großen Sylter Deich.' " +
+         path("german.png"));
+  const char* saved = std::getenv("LANG");
+  const std::string previous = saved ? saved : "";
+  ::unsetenv("LC_ALL");
+  ::setenv("LANG", "de_DE.UTF-8", 1);
+  const json doc = json::parse(ocr({"--image", path("german.png")}).out);
+  if (saved)
+    ::setenv("LANG", previous.c_str(), 1);
+  else
+    ::unsetenv("LANG");
+  ASSERT_EQ(doc["ok"], true) << doc;
+  const std::string text = doc["text"];
+  EXPECT_NE(text.find("Boxkämpfer"), std::string::npos) << text;
+  EXPECT_NE(text.find("großen"), std::string::npos) << text;
 }
 
 TEST_F(TesseractProgram, NoLanguageUsesTheInstalledLanguages) {
@@ -122,7 +236,7 @@ TEST_F(TesseractProgram, UnknownLanguageIsRefusedExactly) {
   const auto run = ocr({"--image", path("page.png"), "--language", "ENG"});
   EXPECT_EQ(json::parse(run.out), (json{{"ok", false},
                                         {"category", "unsupported_language"},
-                                        {"error", "The OCR language 'ENG' is not supported by Vision."}}));
+                                        {"error", "The OCR language 'ENG' is not supported by Tesseract."}}));
 }
 
 TEST_F(TesseractProgram, CapabilitiesListInstalledLanguages) {

@@ -1,13 +1,14 @@
 #include "hunspell_engine.h"
 
 #include <hunspell/hunspell.hxx>
-#include <iconv.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "dictionary_encoding.h"
+#include "dictionary_names.h"
 #include "utf16_text.h"
-#include "word_breaker.h"
+#include "word_segments.h"
 
 namespace spell_helper::linux_engine {
 
@@ -15,69 +16,75 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Converts between UTF-8 and a dictionary's own encoding.
-class Converter {
- public:
-  Converter(const std::string& to, const std::string& from) : handle_(iconv_open(to.c_str(), from.c_str())) {}
-  ~Converter() {
-    if (valid()) iconv_close(handle_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
+constexpr char16_t ASCII_APOSTROPHE = u'\'';
+constexpr char16_t TYPOGRAPHIC_APOSTROPHE = u'\u2019';
 
-  bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+std::u16string replaced(std::u16string word, char16_t from, char16_t to) {
+  std::replace(word.begin(), word.end(), from, to);
+  return word;
+}
 
-  std::optional<std::string> convert(const std::string& in) {
-    if (!valid()) return std::nullopt;
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    std::string out(in.size() * 4 + 8, '\0');
-    char* src = const_cast<char*>(in.data());
-    std::size_t src_left = in.size();
-    char* dst = out.data();
-    std::size_t dst_left = out.size();
-    if (iconv(handle_, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) return std::nullopt;
-    out.resize(out.size() - dst_left);
-    return out;
-  }
-
- private:
-  iconv_t handle_;
-};
-
-bool is_utf8_name(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
-  return name == "UTF-8" || name == "UTF8";
+// The converter for a dictionary's declared encoding, if it can be used.
+std::optional<std::string> usable_converter(const fs::path& aff) {
+  const std::optional<std::string> declared = declared_encoding(aff.string());
+  if (!declared) return std::nullopt;
+  std::optional<std::string> converter = converter_name(*declared);
+  if (!converter || !DictionaryCodec(*converter).usable()) return std::nullopt;
+  return converter;
 }
 
 }  // namespace
 
 struct HunspellChecker::Dictionary {
-  Dictionary(const std::string& aff, const std::string& dic) : speller(aff.c_str(), dic.c_str()) {
-    const std::string encoding = speller.get_dict_encoding();
-    if (!encoding.empty() && !is_utf8_name(encoding)) {
-      to_dictionary = std::make_unique<Converter>(encoding, "UTF-8");
-      from_dictionary = std::make_unique<Converter>("UTF-8", encoding);
-    }
+  Dictionary(const std::string& name, const fs::path& base, const std::string& converter)
+      : speller((base.string() + ".aff").c_str(), (base.string() + ".dic").c_str()), codec(converter), locale(name) {
+    // WORDCHARS is kept in the dictionary's own encoding.
+    rules.word_chars = codec.decode(speller.get_wordchars_cpp()).value_or(std::u16string());
   }
 
-  std::optional<std::string> encode(const std::string& utf8) {
-    return to_dictionary ? to_dictionary->convert(utf8) : utf8;
-  }
-  std::optional<std::string> decode(const std::string& raw) {
-    return from_dictionary ? from_dictionary->convert(raw) : raw;
-  }
-
-  // The dictionaries list the ASCII apostrophe; typographic ones are read as it.
-  bool correct(std::u16string word) {
-    std::replace(word.begin(), word.end(), u'\u2019', u'\'');
-    const std::optional<std::string> encoded = encode(utf16_to_utf8(word));
+  bool spelled(const std::u16string& word) {
+    const std::optional<std::string> encoded = codec.encode(word);
     // A word the dictionary's encoding cannot even express is not in it.
     return encoded && speller.spell(*encoded);
   }
 
+  // Either apostrophe is accepted whichever one the dictionary lists.
+  bool correct(const std::u16string& word) {
+    auto known = verdicts.find(word);
+    if (known != verdicts.end()) return known->second;
+    bool ok = spelled(word);
+    if (!ok && word.find(TYPOGRAPHIC_APOSTROPHE) != std::u16string::npos) {
+      ok = spelled(replaced(word, TYPOGRAPHIC_APOSTROPHE, ASCII_APOSTROPHE));
+    }
+    if (!ok && word.find(ASCII_APOSTROPHE) != std::u16string::npos) {
+      ok = spelled(replaced(word, ASCII_APOSTROPHE, TYPOGRAPHIC_APOSTROPHE));
+    }
+    verdicts.emplace(word, ok);
+    return ok;
+  }
+
+  // The words of the text being scanned, found once per scan: a scan starts
+  // at offset 0 (where they are found anew, since another text may sit at
+  // the same address) and then moves forward through the same text.
+  const std::vector<TextRange>& words_of(std::u16string_view text, std::size_t offset) {
+    if (offset == 0 || text.data() != words_text || text.size() != words_size || !words_ready) {
+      words = checkable_words(text, locale, rules);
+      words_text = text.data();
+      words_size = text.size();
+      words_ready = true;
+    }
+    return words;
+  }
+
   Hunspell speller;
-  std::unique_ptr<Converter> to_dictionary;
-  std::unique_ptr<Converter> from_dictionary;
+  DictionaryCodec codec;
+  std::string locale;
+  WordRules rules;
+  std::map<std::u16string, bool, std::less<>> verdicts;
+  std::vector<TextRange> words;
+  const char16_t* words_text = nullptr;
+  std::size_t words_size = 0;
+  bool words_ready = false;
 };
 
 HunspellChecker::HunspellChecker(std::string dictionary_folder) : folder_(std::move(dictionary_folder)) {}
@@ -92,12 +99,18 @@ std::vector<std::string> HunspellChecker::available_languages() {
     if (path.extension() != ".dic") continue;
     fs::path aff = path;
     aff.replace_extension(".aff");
-    if (fs::is_regular_file(path, error) && fs::is_regular_file(aff, error)) {
+    // A dictionary whose words cannot be converted would call every word misspelled.
+    if (fs::is_regular_file(path, error) && fs::is_regular_file(aff, error) && usable_converter(aff)) {
       languages.push_back(path.stem().string());
     }
   }
   std::sort(languages.begin(), languages.end());
   return languages;
+}
+
+std::optional<std::string> HunspellChecker::resolve_language(const std::string& requested,
+                                                             const std::vector<std::string>& available) {
+  return resolve_dictionary(requested, available);
 }
 
 HunspellChecker::Dictionary* HunspellChecker::dictionary(const std::string& language) {
@@ -106,7 +119,11 @@ HunspellChecker::Dictionary* HunspellChecker::dictionary(const std::string& lang
   const std::vector<std::string> languages = available_languages();
   if (std::find(languages.begin(), languages.end(), language) == languages.end()) return nullptr;
   const fs::path base = fs::path(folder_) / language;
-  auto loaded = std::make_unique<Dictionary>(base.string() + ".aff", base.string() + ".dic");
+  fs::path aff = base;
+  aff += ".aff";
+  const std::optional<std::string> converter = usable_converter(aff);
+  if (!converter) return nullptr;
+  auto loaded = std::make_unique<Dictionary>(language, base, *converter);
   return loaded_.emplace(language, std::move(loaded)).first->second.get();
 }
 
@@ -114,9 +131,17 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
                                                            const std::string& language) {
   Dictionary* dict = dictionary(language);
   if (dict == nullptr) return std::nullopt;
-  while (const std::optional<TextRange> word = next_word(text, offset)) {
-    if (!dict->correct(std::u16string(text.substr(word->location, word->length)))) return word;
-    offset = word->location + word->length;
+  const std::vector<TextRange>& words = dict->words_of(text, offset);
+  auto word = std::lower_bound(words.begin(), words.end(), offset,
+                               [](const TextRange& w, std::size_t at) { return w.location < at; });
+  for (; word != words.end(); ++word) {
+    std::u16string candidate(text.substr(word->location, word->length));
+    if (dict->correct(candidate)) continue;
+    // Abbreviations (e.g., usw.) are listed with their dot, which the word
+    // break leaves outside the word; the finding stays the word alone.
+    const std::size_t end = word->location + word->length;
+    if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
+    return *word;
   }
   return std::nullopt;
 }
@@ -126,14 +151,16 @@ std::optional<std::vector<std::string>> HunspellChecker::guesses(std::u16string_
   Dictionary* dict = dictionary(language);
   if (dict == nullptr || range.location > text.size()) return std::nullopt;
   std::u16string word(text.substr(range.location, range.length));
-  std::replace(word.begin(), word.end(), u'\u2019', u'\'');
-  const std::optional<std::string> encoded = dict->encode(utf16_to_utf8(word));
+  if (dict->rules.has_word_char(ASCII_APOSTROPHE) || !dict->rules.has_word_char(TYPOGRAPHIC_APOSTROPHE)) {
+    word = replaced(std::move(word), TYPOGRAPHIC_APOSTROPHE, ASCII_APOSTROPHE);
+  }
+  const std::optional<std::string> encoded = dict->codec.encode(word);
   if (!encoded) return std::nullopt;
   std::vector<std::string> suggestions;
   for (const std::string& raw : dict->speller.suggest(*encoded)) {
     // A malformed guess would make the whole document unwritable.
-    std::optional<std::string> utf8 = dict->decode(raw);
-    if (utf8 && utf8_to_utf16(*utf8)) suggestions.push_back(std::move(*utf8));
+    const std::optional<std::u16string> decoded = dict->codec.decode(raw);
+    if (decoded) suggestions.push_back(utf16_to_utf8(*decoded));
   }
   return suggestions;
 }

@@ -52,14 +52,14 @@ int emit(const Options& options, const json& document) {
 json refusal() { return json{{"ok", false}}; }
 
 int check(const Options& options, SpellChecker& checker, const std::vector<std::string>& languages) {
-  if (options.language.empty() || std::find(languages.begin(), languages.end(), options.language) == languages.end()) {
-    return emit(options, refusal());
-  }
+  const std::optional<std::string> language =
+      options.language.empty() ? std::nullopt : checker.resolve_language(options.language, languages);
+  if (!language) return emit(options, refusal());
   const std::optional<std::string> bytes = read_file(options.input);
   const std::optional<std::u16string> text = bytes ? utf8_to_utf16(*bytes) : std::nullopt;
   if (!text) return emit(options, refusal());
 
-  const std::optional<std::vector<Finding>> findings = scan(*text, options.language, checker);
+  const std::optional<std::vector<Finding>> findings = scan(*text, *language, checker);
   if (!findings) return emit(options, refusal());
   json list = json::array();
   for (const Finding& f : *findings) {
@@ -70,6 +70,12 @@ int check(const Options& options, SpellChecker& checker, const std::vector<std::
 }
 
 }  // namespace
+
+std::optional<std::string> SpellChecker::resolve_language(const std::string& requested,
+                                                          const std::vector<std::string>& available) {
+  if (std::find(available.begin(), available.end(), requested) == available.end()) return std::nullopt;
+  return requested;
+}
 
 int run(const Options& options, SpellChecker& checker) {
   const std::vector<std::string> languages = checker.available_languages();

@@ -21,6 +21,11 @@ class SpellChecker {
   virtual ~SpellChecker() = default;
 
   virtual std::vector<std::string> available_languages() = 0;
+  // The available language that a requested name stands for; nullopt when
+  // none does. Names are compared exactly unless the platform also accepts
+  // other spellings (such as language tags) for its own names.
+  virtual std::optional<std::string> resolve_language(const std::string& requested,
+                                                      const std::vector<std::string>& available);
   // The first misspelled word at or after offset, without wrapping round;
   // nullopt when there is none.
   virtual std::optional<TextRange> next_misspelling(std::u16string_view text, std::size_t offset,

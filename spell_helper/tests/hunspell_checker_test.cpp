@@ -4,10 +4,13 @@
 
 #include "child_process.h"
 #include "hunspell_engine.h"
+#include "spell_app.h"
 #include "spell_scan.h"
 #include "temp_folder.h"
 #include "utf16_text.h"
-#include "word_breaker.h"
+#include "dictionary_encoding.h"
+#include "dictionary_names.h"
+#include "word_segments.h"
 
 namespace spell_helper::linux_engine {
 namespace {
@@ -15,37 +18,99 @@ namespace {
 using nlohmann::json;
 using testing::TempFolder;
 
-std::vector<std::u16string> words_of(const std::u16string& text) {
+std::vector<std::u16string> words_of(const std::u16string& text, const std::string& locale = "en_US",
+                                     const std::u16string& word_chars = u"") {
   std::vector<std::u16string> words;
-  std::size_t offset = 0;
-  while (auto word = next_word(text, offset)) {
-    words.push_back(text.substr(word->location, word->length));
-    offset = word->location + word->length;
+  for (const TextRange& w : checkable_words(text, locale, WordRules{word_chars})) {
+    words.push_back(text.substr(w.location, w.length));
   }
   return words;
 }
 
-TEST(WordBreaker, LettersAndInnerApostrophesMakeWords) {
+using Words = std::vector<std::u16string>;
+
+TEST(WordSegments, LettersAndInnerApostrophesMakeWords) {
   EXPECT_EQ(words_of(u"Don't 'quote' it, rock\u2019n\u2019roll!"),
-            (std::vector<std::u16string>{u"Don't", u"quote", u"it", u"rock\u2019n\u2019roll"}));
+            (Words{u"Don't", u"quote", u"it", u"rock\u2019n\u2019roll"}));
 }
 
-TEST(WordBreaker, DigitsAndPunctuationSeparateWords) {
-  EXPECT_EQ(words_of(u"abc123def x-y 42"), (std::vector<std::u16string>{u"abc", u"def", u"x", u"y"}));
+TEST(WordSegments, NumbersNeverAndDigitsOnlyWhenTheDictionarySaysSo) {
+  const std::u16string text = u"the 2nd and 10th of 42 abc123def x-y";
+  EXPECT_EQ(words_of(text), (Words{u"the", u"and", u"of", u"x", u"y"}));
+  EXPECT_EQ(words_of(text, "en_US", u"0123456789"),
+            (Words{u"the", u"2nd", u"and", u"10th", u"of", u"abc123def", u"x", u"y"}));
 }
 
-TEST(WordBreaker, UnicodeLettersAndCombiningMarksBelongToWords) {
-  EXPECT_EQ(words_of(u"na\u00efve \u0434\u043e\u043c cafe\u0301 \u00ab\u65e5\u672c\u00bb"),
-            (std::vector<std::u16string>{u"na\u00efve", u"\u0434\u043e\u043c", u"cafe\u0301", u"\u65e5\u672c"}));
+TEST(WordSegments, UrlsMailAddressesAndCodeAreNotWords) {
+  EXPECT_EQ(words_of(u"see https://www.example.com/page.html, (mail ann.lee@example.org) or www.kmx.dev now"),
+            (Words{u"see", u"mail", u"or", u"now"}));
+  EXPECT_EQ(words_of(u"key: QmFzZTY0IGJsb2Igd2l0aCBsb25nIHJ1bnM/YWJjZGVmZ2hpamtsbW5vcA== end"),
+            (Words{u"key", u"end"}));
 }
 
-TEST(WordBreaker, NonBmpLettersCountTwoUnits) {
+TEST(WordSegments, ScriptsWithMarksJoinersAndMiddleDotsStayWhole) {
+  EXPECT_EQ(words_of(u"\u0928\u092e\u0938\u094d\u0924\u0947 \u0926\u0941\u0928\u093f\u092f\u093e", "hi_IN"),
+            (Words{u"\u0928\u092e\u0938\u094d\u0924\u0947", u"\u0926\u0941\u0928\u093f\u092f\u093e"}));
+  EXPECT_EQ(words_of(u"\u0ba4\u0bae\u0bbf\u0bb4\u0bcd", "ta_IN"), (Words{u"\u0ba4\u0bae\u0bbf\u0bb4\u0bcd"}));
+  const std::u16string zwnj_word = u"\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645";
+  EXPECT_EQ(words_of(zwnj_word + u" \u06a9\u062a\u0627\u0628", "fa_IR"),
+            (Words{zwnj_word, u"\u06a9\u062a\u0627\u0628"}));
+  EXPECT_EQ(words_of(u"la col\u00b7lecci\u00f3", "ca", u"\u00b7-'"), (Words{u"la", u"col\u00b7lecci\u00f3"}));
+}
+
+TEST(WordSegments, TextWithoutSpacesIsSplitByDictionary) {
+  EXPECT_EQ(words_of(u"\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e07\u0e48\u0e32\u0e22", "th_TH"),
+            (Words{u"\u0e20\u0e32\u0e29\u0e32", u"\u0e44\u0e17\u0e22", u"\u0e07\u0e48\u0e32\u0e22"}));
+  EXPECT_GT(words_of(u"\u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8\u3067\u3059", "ja").size(), 2u);
+}
+
+TEST(WordSegments, DictionaryWordCharactersJoinWhatIcuBreaks) {
+  EXPECT_EQ(words_of(u"eine E-Mail", "de_DE"), (Words{u"eine", u"E", u"Mail"}));
+  EXPECT_EQ(words_of(u"eine E-Mail -", "de_DE", u"\u00df-."), (Words{u"eine", u"E-Mail"}));
+}
+
+TEST(WordSegments, OffsetsCountUtf16Units) {
   const std::u16string text = u"\U0001F600 \U00010400\U00010401 ok";  // emoji, Deseret letters
-  const auto first = next_word(text, 0);
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->location, 3u);
-  EXPECT_EQ(first->length, 4u);
-  EXPECT_FALSE(next_word(u"''  ' 12", 0));
+  const auto words = checkable_words(text, "en", WordRules{});
+  ASSERT_EQ(words.size(), 2u);
+  EXPECT_EQ(words[0].location, 3u);
+  EXPECT_EQ(words[0].length, 4u);
+  EXPECT_TRUE(checkable_words(u"''  ' 12", "en", WordRules{}).empty());
+}
+
+TEST(DictionaryEncoding, EveryHunspellNameHasAConverter) {
+  for (const char* name : {"UTF-8", "ISO8859-1", "ISO8859-2", "ISO8859-7", "ISO8859-10", "ISO8859-13", "ISO8859-15",
+                           "KOI8-R", "KOI8-U", "microsoft-cp1251", "cp1251", "TIS620-2533", "TIS620", "ISO8859-11",
+                           "ISCII-DEVANAGARI", "x-iscii-as", "iso-8859-1"}) {
+    const auto converter = converter_name(name);
+    ASSERT_TRUE(converter) << name;
+    EXPECT_TRUE(DictionaryCodec(*converter).usable()) << name << " as " << *converter;
+  }
+  EXPECT_FALSE(converter_name("x-unknown-42"));
+  EXPECT_FALSE(converter_name(""));
+}
+
+TEST(DictionaryEncoding, ConvertsBothWaysAndRefusesTheInexpressible) {
+  DictionaryCodec cyrillic(*converter_name("microsoft-cp1251"));
+  EXPECT_EQ(cyrillic.encode(u"\u0434\u043e\u043c"), std::string("\xE4\xEE\xEC"));
+  EXPECT_EQ(cyrillic.decode("\xE4\xEE\xEC"), std::u16string(u"\u0434\u043e\u043c"));
+  EXPECT_FALSE(cyrillic.encode(u"\u65e5"));
+  DictionaryCodec thai(*converter_name("TIS620-2533"));
+  EXPECT_EQ(thai.encode(u"\u0e44\u0e17\u0e22"), std::string("\xE4\xB7\xC2"));
+}
+
+TEST(DictionaryNames, ExactNameThenRegionThenLanguage) {
+  const std::vector<std::string> installed{"de_AT", "de_DE", "de_DE_frami", "en_AU", "en_GB",
+                                           "en_US", "hi_IN", "pt_BR",       "pt_PT", "sr-Latn"};
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"en_GB", "en_GB"}, {"en-GB", "en_GB"}, {"EN-gb", "en_GB"},     {"en", "en_US"},          {"en-CA", "en_US"},
+      {"de-DE", "de_DE"}, {"de", "de_DE"},    {"de-CH", "de_DE"},     {"pt-BR", "pt_BR"},       {"pt-PT", "pt_PT"},
+      {"pt", "pt_BR"},    {"hi", "hi_IN"},    {"sr-Latn", "sr-Latn"}, {"sr-Latn-RS", "sr-Latn"}};
+  for (const auto& [tag, expected] : cases) EXPECT_EQ(resolve_dictionary(tag, installed), expected) << tag;
+  for (const std::string tag : {"fr", "fr-FR", "", "e", "english", "en--", "sr-Cyrl"}) {
+    EXPECT_FALSE(resolve_dictionary(tag, installed)) << tag;
+  }
+  EXPECT_EQ(resolve_dictionary("de", {"de", "de_DE"}), "de") << "a dictionary of the language alone fits best";
 }
 
 class SystemDictionary : public ::testing::Test {
@@ -87,6 +152,77 @@ TEST_F(SystemDictionary, OffsetsAfterNonBmpTextAndAccentedLetters) {
   EXPECT_EQ(findings[1].start, 10u);
   EXPECT_EQ(findings[1].original, "wrold");
   EXPECT_FALSE(findings[1].suggestions.empty());
+}
+
+TEST_F(SystemDictionary, OrdinalsUrlsAddressesAndBlobsAreNotMisspelled) {
+  std::string blob;
+  for (int i = 0; i < 40; ++i) blob += "TG9yZW0gaXBzdW0gZG9sb3Igc2l0IGFtZXQsIGNvbnNlY3RldHVy+/";
+  const auto findings = check(
+      "The 2nd and 10th visitors read https://www.example.com/index.html and wrote to "
+      "ann@example.org, then pasted " +
+      blob + " and a wrold.");
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].original, "wrold");
+}
+
+class Dictionaries : public ::testing::Test {
+ protected:
+  std::vector<std::string> misspelled(const std::string& language, const std::string& utf8) {
+    const auto findings = scan(*utf8_to_utf16(utf8), language, checker);
+    EXPECT_TRUE(findings) << language;
+    std::vector<std::string> words;
+    for (const Finding& f : findings.value_or(std::vector<Finding>{})) words.push_back(f.original);
+    return words;
+  }
+  HunspellChecker checker;
+};
+
+TEST_F(Dictionaries, GermanHindiPersianThaiAndCatalanWordsAreCheckedWhole) {
+  using Strings = std::vector<std::string>;
+  EXPECT_EQ(misspelled("de_DE", "Die Stra\u00dfe ist sch\u00f6n, der Huund bellt per E-Mail."), Strings{"Huund"});
+  EXPECT_EQ(misspelled("hi_IN",
+                       "\u092d\u093e\u0930\u0924 \u090f\u0915 \u0926\u0947\u0936 \u0939\u0948 "
+                       "\u0926\u0941\u0928\u093f\u092f\u093e\u0915\u094d\u0937"),
+            Strings{"\u0926\u0941\u0928\u093f\u092f\u093e\u0915\u094d\u0937"});
+  EXPECT_EQ(misspelled("fa_IR",
+                       "\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 \u06a9\u062a\u0627\u0628 "
+                       "\u06a9\u062a\u0627\u0628\u0642\u0642"),
+            Strings{"\u06a9\u062a\u0627\u0628\u0642\u0642"});
+  EXPECT_EQ(misspelled("th_TH", "\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e07\u0e48\u0e32\u0e22"), Strings{});
+  EXPECT_EQ(misspelled("ca", "Una col\u00b7lecci\u00f3 d\u2019art i l'escola."), Strings{});
+}
+
+TEST_F(Dictionaries, AbbreviationsKeepTheirDot) {
+  using Strings = std::vector<std::string>;
+  EXPECT_EQ(misspelled("de_DE", "Das ist z.B. ein Haus, usw. und ca. f\u00fcnf Huuser."), Strings{"Huuser"});
+}
+
+TEST(LegacyEncodedDictionary, HunspellAliasNameOfCp1251IsConverted) {
+  TempFolder folder("spell_cp1251");
+  // "microsoft-cp1251" is Hunspell's name; the system converter calls it CP1251.
+  folder.write("ru_XX.aff", "SET microsoft-cp1251\nTRY \xEE\xE5\xE0\xE8\xED\xF2\xF1\xF0\xE2\xEB\xEA\xEC\xE4\xEF\xF3\n");
+  folder.write("ru_XX.dic", "2\n\xE4\xEE\xEC\n\xEA\xEE\xF2\n");  // дом, кот
+  folder.write("xx_YY.aff", "SET x-unknown-42\n");
+  folder.write("xx_YY.dic", "1\nword\n");
+  HunspellChecker checker(folder.file(""));
+  EXPECT_EQ(checker.available_languages(), std::vector<std::string>{"ru_XX"}) << "an unusable encoding is not listed";
+  const std::u16string text = u"\u0434\u043e\u043c \u043a\u043e\u0442 \u0434\u043e\u043c\u043c";
+  const auto findings = scan(text, "ru_XX", checker);
+  ASSERT_TRUE(findings);
+  ASSERT_EQ(findings->size(), 1u);
+  EXPECT_EQ((*findings)[0].start, 8u);
+  EXPECT_EQ((*findings)[0].suggestions, std::vector<std::string>{"\u0434\u043e\u043c"});
+  EXPECT_FALSE(checker.resolve_language("xx_YY", checker.available_languages()));
+}
+
+TEST_F(SystemDictionary, ANewTextInTheSameBufferIsScannedAnew) {
+  std::u16string text = u"good wrold";
+  ASSERT_EQ(checker.next_misspelling(text, 0, "en_US")->location, 5u);
+  text.replace(0, 10, u"wrold good");  // same address, same length
+  const auto first = checker.next_misspelling(text, 0, "en_US");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->location, 0u);
+  EXPECT_EQ(first->length, 5u);
 }
 
 TEST_F(SystemDictionary, UnknownLanguageFindsNothing) { EXPECT_FALSE(checker.next_misspelling(u"xyzzyq", 0, "xx_XX")); }
@@ -157,6 +293,31 @@ TEST_F(SpellProgram, UnavailableLanguageIsRefused) {
   const std::string input = folder.write("text.txt", "Helo");
   const auto run = spell({"--command", "check", "--input", input, "--output", out, "--language", "xx"});
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
+}
+
+TEST_F(SpellProgram, LanguageTagsResolveToInstalledDictionaries) {
+  const std::string input = folder.write("text.txt", "Helo");
+  for (const std::string tag : {"en", "en-US", "en-GB", "en_US"}) {
+    const auto run = spell({"--command", "check", "--input", input, "--output", out, "--language", tag});
+    EXPECT_EQ(run.status, 0);
+    const json doc = json::parse(TempFolder::read(out));
+    ASSERT_EQ(doc["ok"], true) << tag;
+    EXPECT_EQ(doc["findings"].size(), 1u) << tag;
+  }
+  const auto languages = json::parse((spell({"--output", out}), TempFolder::read(out)))["languages"];
+  EXPECT_EQ(std::count(languages.begin(), languages.end(), "en"), 0) << "the list keeps the dictionaries' names";
+}
+
+TEST_F(SpellProgram, UnusableDictionaryNamedByTheHostIsRefused) {
+  TempFolder dicts("spell_unusable");
+  dicts.write("zz_ZZ.aff", "SET x-unknown-42\n");
+  dicts.write("zz_ZZ.dic", "1\nword\n");
+  HunspellChecker checker(dicts.file(""));
+  const std::string input = folder.write("text.txt", "word wrod");
+  const std::vector<std::string> args{"spell_helper", "--command", "check",      "--input", input,
+                                      "--output",     out,         "--language", "zz_ZZ"};
+  EXPECT_EQ(run_program(args, checker), 0);
   EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
 }
 

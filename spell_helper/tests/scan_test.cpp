@@ -31,6 +31,17 @@ TEST_F(Scan, ReportsEachWordAndContinuesAfterIt) {
   EXPECT_EQ(checker.languages_asked, (std::vector<std::string>{"en", "en"}));
 }
 
+TEST_F(Scan, RepeatedWordIsGuessedOnce) {
+  const std::u16string repeated = u"teh cat teh dog tehh teh";
+  checker.misspellings = {TextRange{0, 3}, TextRange{8, 3}, TextRange{16, 4}, TextRange{21, 3}};
+  const auto findings = scan(repeated, "en", checker);
+  ASSERT_TRUE(findings);
+  ASSERT_EQ(findings->size(), 4u);
+  EXPECT_EQ(checker.guess_calls, 2) << "one look-up for teh, one for tehh";
+  for (const Finding& f : *findings) EXPECT_EQ(f.suggestions, std::vector<std::string>{"guess"}) << f.original;
+  EXPECT_EQ((*findings)[3].start, 21u);
+}
+
 TEST_F(Scan, NoGuessesGiveAnEmptyList) {
   checker.misspellings = {TextRange{0, 3}};
   checker.guess_list = std::nullopt;
