@@ -10,6 +10,16 @@
 
 namespace kmx::platform {
 
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int SEND_FLAGS = MSG_NOSIGNAL;
+#else
+constexpr int SEND_FLAGS = 0;  // SO_NOSIGPIPE on the socket instead
+#endif
+
+}  // namespace
+
 Result<WakeHandle::Created> WakeHandle::create() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
@@ -21,6 +31,10 @@ Result<WakeHandle::Created> WakeHandle::create() {
     ::close(fds[1]);
     return KmxError::backend(std::string("command pipe failed: ") + strerror(err));
   }
+#ifdef SO_NOSIGPIPE
+  const int on = 1;
+  ::setsockopt(fds[1], SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
   return Created{std::make_shared<WakeHandle>(fds[1]), fds[0]};
 }
 
@@ -30,7 +44,8 @@ void WakeHandle::signal() noexcept {
   std::lock_guard lock(mu_);
   const unsigned char byte = 0x01;
   // A full socket buffer means the worker is already due to wake.
-  while (::write(static_cast<int>(native_), &byte, 1) < 0 && errno == EINTR) {
+  // The worker may have closed its end already: that is no signal's business.
+  while (::send(static_cast<int>(native_), &byte, 1, SEND_FLAGS) < 0 && errno == EINTR) {
   }
 }
 

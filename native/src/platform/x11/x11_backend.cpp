@@ -62,8 +62,8 @@ class Worker {
     x11::X11Registrar registrar = registrar_for_apply();
     hotkeys_.clear(registrar);
     registrar.finish();
-    XCloseDisplay(grab_display_);
-    XCloseDisplay(raw_display_);
+    x11::close_display(grab_display_);
+    x11::close_display(raw_display_);
     ::close(wake_fd_);
   }
 
@@ -207,13 +207,14 @@ class Worker {
       return;
     }
     // Hand the keyboard back at once, so typing and chords reach the focused
-    // window while the hot key is held.
+    // window while the hot key is held. The round trip makes sure the host
+    // that sees the press (and sends a chord on it) finds the keyboard free.
     xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (xi_device != 0)
       xcb_input_xi_ungrab_device(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device));
     else
       xcb_ungrab_keyboard(c, static_cast<xcb_timestamp_t>(time));
-    xcb_flush(c);
+    XSync(grab_display_, False);
     pending_.push_back({keycode, state, time, false});
   }
 
@@ -331,7 +332,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
   }
   auto raw_display = x11::open_display();
   if (!raw_display) {
-    XCloseDisplay(grab_display.value());
+    x11::close_display(grab_display.value());
     ::close(wake_fd);
     init.send(std::move(raw_display).error());
     return;

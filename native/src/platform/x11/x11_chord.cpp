@@ -48,10 +48,11 @@ std::optional<KmxError> post_key(DirectContext& ctx, unsigned keycode, bool pres
 Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers, uint32_t key) {
   std::lock_guard lock(ctx.mu);
   x11::SigpipeGuard no_sigpipe;
-  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   if (!ctx.has_xtest) return KmxError::unsupported("keyboard injection requires the XTEST extension");
   if (modifiers.size() > chord::MAX_CHORD_MODIFIERS) return KmxError::invalid_argument("at most 4 chord modifiers");
+  // Reading the connection also finds out whether its server is still there.
   x11::drain_mapping_events(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
 
   const unsigned main = keycode_of(ctx.display, model::any_by_usage(key));
   if (main == 0) return KmxError::unsupported("no X11 keycode for portable usage " + error::hex(key));
@@ -90,8 +91,8 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
 Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const uint32_t> usages) {
   std::lock_guard lock(ctx.mu);
   x11::SigpipeGuard no_sigpipe;
-  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   x11::drain_mapping_events(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   std::vector<unsigned> codes;
   for (uint32_t usage : usages) {
     const unsigned code = keycode_of(ctx.display, model::any_by_usage(usage));

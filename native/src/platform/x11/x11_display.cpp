@@ -5,6 +5,8 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 namespace kmx::platform::x11 {
 
@@ -13,6 +15,24 @@ namespace {
 // Called after Xlib's I/O error handler instead of exit: the connection
 // stays unusable and reads as lost, the process carries on.
 void keep_running(Display*, void*) {}
+
+std::mutex OURS_MU;
+std::set<Display*>& ours() {
+  static std::set<Display*> displays;
+  return displays;
+}
+XIOErrorHandler PREVIOUS_IO_HANDLER = nullptr;  // written once, before any connection of ours exists
+
+// Xlib calls the process-wide I/O error handler before the connection's exit
+// handler, and its default one exits. Ours returns for the library's own
+// connections and hands every other connection to the handler it replaced.
+int io_error(Display* display) {
+  {
+    std::lock_guard lock(OURS_MU);
+    if (ours().count(display)) return 0;
+  }
+  return PREVIOUS_IO_HANDLER ? PREVIOUS_IO_HANDLER(display) : 0;
+}
 
 std::string quoted(const char* name) {
   if (!name || !*name) return "(DISPLAY is not set)";
@@ -39,10 +59,22 @@ std::string display_label() { return quoted(XDisplayName(nullptr)); }
 std::string display_label(Display* display) { return quoted(DisplayString(display)); }
 
 Result<Display*> open_display() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { PREVIOUS_IO_HANDLER = XSetIOErrorHandler(io_error); });
   Display* display = XOpenDisplay(nullptr);
   if (!display) return KmxError::backend("cannot open X11 display " + display_label());
+  {
+    std::lock_guard lock(OURS_MU);
+    ours().insert(display);
+  }
   XSetIOErrorExitHandler(display, keep_running, nullptr);
   return display;
+}
+
+void close_display(Display* display) {
+  XCloseDisplay(display);
+  std::lock_guard lock(OURS_MU);
+  ours().erase(display);
 }
 
 bool connection_lost(Display* display) { return xcb_connection_has_error(XGetXCBConnection(display)) != 0; }

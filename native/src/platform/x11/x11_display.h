@@ -17,7 +17,11 @@ std::string display_label(Display* display);
 // Opens a connection or fails at once with Backend naming the display. A
 // lost server never ends the process through this connection: Xlib's exit
 // is replaced by a handler that returns, and the connection reads as lost.
+// The first call installs a process-wide I/O error handler that keeps quiet
+// for the library's connections and forwards the others to the one it found.
 Result<Display*> open_display();
+// Closes a connection open_display gave.
+void close_display(Display* display);
 
 // True once the connection's server has gone (or the stream broke).
 bool connection_lost(Display* display);
