@@ -139,14 +139,20 @@ class FocusedWindow {
   ~FocusedWindow() {
     if (d_) XCloseDisplay(d_);
   }
-  // The key events the window received so far, as (keycode, down) pairs.
-  std::vector<std::pair<unsigned, bool>> keys() {
-    XSync(d_, False);
+  // The key events the window received, as (keycode, down) pairs, once at
+  // least `expected` came (the server handles XTest input a little later
+  // than the request) or a bounded wait ran out.
+  std::vector<std::pair<unsigned, bool>> keys(size_t expected = 0) {
     std::vector<std::pair<unsigned, bool>> out;
-    while (XPending(d_) > 0) {
-      XEvent e;
-      XNextEvent(d_, &e);
-      if (e.type == KeyPress || e.type == KeyRelease) out.emplace_back(e.xkey.keycode, e.type == KeyPress);
+    for (int round = 0; round < 200; ++round) {
+      XSync(d_, False);
+      while (XPending(d_) > 0) {
+        XEvent e;
+        XNextEvent(d_, &e);
+        if (e.type == KeyPress || e.type == KeyRelease) out.emplace_back(e.xkey.keycode, e.type == KeyPress);
+      }
+      if (out.size() >= expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return out;
   }
@@ -334,7 +340,7 @@ TEST_F(X11EndToEnd, ChordsAndTypingReachTheFocusedWindowWhileAHotkeyIsHeld) {
   other.tap(XK_a);
   const unsigned c = other.code(XK_c), a = other.code(XK_a);
   const std::vector<std::pair<unsigned, bool>> typed = {{c, true}, {c, false}, {a, true}, {a, false}};
-  EXPECT_EQ(window.keys(), typed);
+  EXPECT_EQ(window.keys(typed.size()), typed);
 
   other.key(XK_F3, false);
   other.key(XK_Control_L, false);
@@ -605,12 +611,22 @@ TEST_F(X11EndToEnd, ApplyChordClearLoopGivesEveryPressItsRelease) {
     while (kmx_poll_event(h, &e, 0) == KMX_OK) events.push_back(e);
   }
   for (const KmxEvent& e : drain()) events.push_back(e);
-  const auto by_id = hotkeys_by_id(events);
-  EXPECT_EQ(by_id.size(), cycles) << "every chord fired its hot key";
-  size_t broken = 0;
-  for (const auto& [id, downs] : by_id)
-    if (downs != std::vector<uint8_t>{1, 0}) ++broken;
+  // The server handles XTest input after the request has returned, so a
+  // chord may still be pending when the clear is handled: its press then
+  // comes to nothing, or to the next registration of the combination. What
+  // must hold is that every press has its release and none comes alone.
+  size_t presses = 0, broken = 0;
+  for (const auto& [id, downs] : hotkeys_by_id(events)) {
+    bool ok = downs.size() % 2 == 0;
+    for (size_t i = 0; ok && i < downs.size(); ++i) ok = downs[i] == (i % 2 == 0 ? 1 : 0);
+    presses += downs.size() / 2;
+    if (ok || ++broken > 5) continue;
+    std::string seen;
+    for (uint8_t d : downs) seen += d ? "down " : "up ";
+    ADD_FAILURE() << "cycle " << id << ": " << seen;
+  }
   EXPECT_EQ(broken, 0u) << "of " << cycles << " cycles";
+  EXPECT_GE(presses * 2, cycles) << "most chords fire their hot key";
 }
 
 TEST_F(X11EndToEnd, AcceleratorsNamingOneGrabAreOneHotkey) {

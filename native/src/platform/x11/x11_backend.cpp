@@ -245,8 +245,10 @@ class Worker {
   }
 
   // Grabbed presses whose raw press has not been read: one round trip on the
-  // raw connection brings it in; presses that still have none (a server's
-  // auto-repeat) are taken as they are.
+  // raw connection brings it in. Presses that still have none are dropped:
+  // either the server's auto-repeat of a held key, or a press whose raw
+  // press (and maybe release) went by while its registration was not there;
+  // a hold begun from it could never end.
   void resolve_pending_presses() {
     while (!pending_.empty() && !lost()) {
       bool unsynced = false;
@@ -258,11 +260,7 @@ class Worker {
       XSync(raw_display_, False);
       handle_raw_events();
     }
-    while (!pending_.empty()) {
-      const GrabPress press = pending_.front();
-      pending_.pop_front();
-      send(grabs_.press(press.keycode, press.state, locks_.all()));
-    }
+    pending_.clear();
   }
 
   void send(const std::optional<KmxEvent>& event) {

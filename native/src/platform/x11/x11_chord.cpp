@@ -51,6 +51,7 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   if (!ctx.has_xtest) return KmxError::unsupported("keyboard injection requires the XTEST extension");
   if (modifiers.size() > chord::MAX_CHORD_MODIFIERS) return KmxError::invalid_argument("at most 4 chord modifiers");
   // Reading the connection also finds out whether its server is still there.
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   x11::drain_mapping_events(ctx.display);
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
 
@@ -91,6 +92,7 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
 Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const uint32_t> usages) {
   std::lock_guard lock(ctx.mu);
   x11::SigpipeGuard no_sigpipe;
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   x11::drain_mapping_events(ctx.display);
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   std::vector<unsigned> codes;

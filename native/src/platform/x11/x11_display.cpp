@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -21,7 +22,7 @@ std::set<Display*>& ours() {
   static std::set<Display*> displays;
   return displays;
 }
-XIOErrorHandler PREVIOUS_IO_HANDLER = nullptr;  // written once, before any connection of ours exists
+std::atomic<XIOErrorHandler> PREVIOUS_IO_HANDLER{nullptr};  // written once, before any connection of ours exists
 
 // Xlib calls the process-wide I/O error handler before the connection's exit
 // handler, and its default one exits. Ours returns for the library's own
@@ -31,7 +32,8 @@ int io_error(Display* display) {
     std::lock_guard lock(OURS_MU);
     if (ours().count(display)) return 0;
   }
-  return PREVIOUS_IO_HANDLER ? PREVIOUS_IO_HANDLER(display) : 0;
+  const XIOErrorHandler previous = PREVIOUS_IO_HANDLER.load();
+  return previous ? previous(display) : 0;
 }
 
 std::string quoted(const char* name) {
@@ -60,7 +62,7 @@ std::string display_label(Display* display) { return quoted(DisplayString(displa
 
 Result<Display*> open_display() {
   static std::once_flag installed;
-  std::call_once(installed, [] { PREVIOUS_IO_HANDLER = XSetIOErrorHandler(io_error); });
+  std::call_once(installed, [] { PREVIOUS_IO_HANDLER.store(XSetIOErrorHandler(io_error)); });
   Display* display = XOpenDisplay(nullptr);
   if (!display) return KmxError::backend("cannot open X11 display " + display_label());
   {
@@ -72,6 +74,17 @@ Result<Display*> open_display() {
 }
 
 void close_display(Display* display) {
+  if (connection_lost(display)) {
+    // HACK: after an I/O error handler returns, libX11 leaves the display's
+    // locks in a state where another thread's next Xlib call on it can wait
+    // for ever. A lost connection is therefore never handed to Xlib again:
+    // its socket is closed through XCB and the Display is kept, unused.
+    static std::vector<Display*> abandoned;
+    xcb_disconnect(XGetXCBConnection(display));
+    std::lock_guard lock(OURS_MU);
+    abandoned.push_back(display);
+    return;
+  }
   XCloseDisplay(display);
   std::lock_guard lock(OURS_MU);
   ours().erase(display);

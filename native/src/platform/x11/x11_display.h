@@ -20,10 +20,11 @@ std::string display_label(Display* display);
 // The first call installs a process-wide I/O error handler that keeps quiet
 // for the library's connections and forwards the others to the one it found.
 Result<Display*> open_display();
-// Closes a connection open_display gave.
+// Closes a connection open_display gave. Xlib is not called on a lost one.
 void close_display(Display* display);
 
-// True once the connection's server has gone (or the stream broke).
+// True once the connection's server has gone (or the stream broke). Asks
+// XCB only, so it is safe on a lost connection, where no Xlib call is.
 bool connection_lost(Display* display);
 // Backend "lost the connection to X11 display ":4"".
 KmxError lost_error(Display* display);
