@@ -106,8 +106,8 @@ class GrabTableTest : public ::testing::Test {
 };
 
 TEST_F(GrabTableTest, PressMatchesWhateverLocksAreOn) {
-  table.add(ctrl_k, 7);
-  auto e = table.on_key(true, 45, ControlMask | LockMask | Mod2Mask, LOCKS);
+  table.add(ctrl_k, 7, "Ctrl+K");
+  auto e = table.press(45, ControlMask | LockMask | Mod2Mask, LOCKS);
   ASSERT_TRUE(e);
   EXPECT_EQ(e->kind, KMX_EVENT_HOTKEY);
   EXPECT_EQ(e->shortcut_id, 7u);
@@ -115,38 +115,54 @@ TEST_F(GrabTableTest, PressMatchesWhateverLocksAreOn) {
 }
 
 TEST_F(GrabTableTest, RepeatedPressOfAHeldHotkeyGivesNothingUntilRelease) {
-  table.add(ctrl_k, 7);
-  ASSERT_TRUE(table.on_key(true, 45, ControlMask, LOCKS));
-  EXPECT_FALSE(table.on_key(true, 45, ControlMask, LOCKS));
-  auto up = table.on_key(false, 45, 0, LOCKS);
-  ASSERT_TRUE(up) << "released with Control already up";
+  table.add(ctrl_k, 7, "Ctrl+K");
+  ASSERT_TRUE(table.press(45, ControlMask, LOCKS));
+  EXPECT_FALSE(table.press(45, ControlMask, LOCKS));
+  auto up = table.release(45);
+  ASSERT_TRUE(up);
   EXPECT_EQ(up->shortcut_id, 7u);
   EXPECT_EQ(up->down, 0);
-  EXPECT_FALSE(table.on_key(false, 45, 0, LOCKS));
+  EXPECT_FALSE(table.release(45));
 }
 
 TEST_F(GrabTableTest, TwoHeldHotkeysEachGetTheirRelease) {
-  table.add(ctrl_k, 1);
-  table.add(ctrl_j, 2);
-  ASSERT_TRUE(table.on_key(true, 45, ControlMask, LOCKS));
-  ASSERT_TRUE(table.on_key(true, 44, ControlMask, LOCKS));
-  EXPECT_EQ(table.on_key(false, 45, ControlMask, LOCKS)->shortcut_id, 1u);
-  EXPECT_EQ(table.on_key(false, 44, ControlMask, LOCKS)->shortcut_id, 2u);
+  table.add(ctrl_k, 1, "Ctrl+K");
+  table.add(ctrl_j, 2, "Ctrl+J");
+  ASSERT_TRUE(table.press(45, ControlMask, LOCKS));
+  ASSERT_TRUE(table.press(44, ControlMask, LOCKS));
+  EXPECT_EQ(table.release(45)->shortcut_id, 1u);
+  EXPECT_EQ(table.release(44)->shortcut_id, 2u);
 }
 
-TEST_F(GrabTableTest, ReleaseOfAHotkeyUnregisteredWhileHeldStillArrives) {
-  table.add(ctrl_k, 1);
-  ASSERT_TRUE(table.on_key(true, 45, ControlMask, LOCKS));
-  table.remove(ctrl_k);
-  EXPECT_EQ(table.on_key(false, 45, ControlMask, LOCKS)->shortcut_id, 1u);
-  EXPECT_FALSE(table.on_key(true, 45, ControlMask, LOCKS));
+TEST_F(GrabTableTest, HotkeyUnregisteredWhileHeldIsReleasedAtOnceAndNeverAgain) {
+  const GrabHandle k = table.add(ctrl_k, 1, "Ctrl+K");
+  const GrabHandle j = table.add(ctrl_j, 2, "Ctrl+J");
+  ASSERT_TRUE(table.press(45, ControlMask, LOCKS));
+  EXPECT_FALSE(table.remove(j)) << "Ctrl+J was not held";
+  auto up = table.remove(k);
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->shortcut_id, 1u);
+  EXPECT_EQ(up->down, 0);
+  EXPECT_FALSE(table.release(45));
+  EXPECT_FALSE(table.press(45, ControlMask, LOCKS));
 }
 
-TEST_F(GrabTableTest, KeysDeliveredDuringAGrabWithoutTheirOwnGrabGiveNothing) {
-  table.add(ctrl_k, 1);
-  EXPECT_FALSE(table.on_key(true, 45, ControlMask | ShiftMask, LOCKS));
-  EXPECT_FALSE(table.on_key(true, 46, ControlMask, LOCKS));
-  EXPECT_FALSE(table.on_key(false, 46, ControlMask, LOCKS));
+TEST_F(GrabTableTest, MovedRegistrationReleasesTheOldIdAndPressesTheNewOne) {
+  const GrabHandle old = table.add(ctrl_k, 1, "Ctrl+K");
+  ASSERT_TRUE(table.press(45, ControlMask, LOCKS));
+  EXPECT_EQ(table.remove(old)->shortcut_id, 1u);
+  table.add(ctrl_k, 2, "Ctrl+K");
+  EXPECT_FALSE(table.release(45)) << "the old hold ended with its registration";
+  EXPECT_EQ(table.press(45, ControlMask, LOCKS)->shortcut_id, 2u);
+}
+
+TEST_F(GrabTableTest, KeysWithoutTheirOwnGrabGiveNothing) {
+  table.add(ctrl_k, 1, "Ctrl+K");
+  EXPECT_FALSE(table.press(45, ControlMask | ShiftMask, LOCKS));
+  EXPECT_FALSE(table.press(46, ControlMask, LOCKS));
+  EXPECT_FALSE(table.release(46));
+  EXPECT_TRUE(table.grabs_keycode(45));
+  EXPECT_FALSE(table.grabs_keycode(46));
 }
 
 }  // namespace

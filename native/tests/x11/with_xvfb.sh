@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with DISPLAY set to a private Xvfb server, which is ended
-# afterwards. Xvfb picks a free display number itself (-displayfd).
+# afterwards. Xvfb picks a free display number itself (-displayfd) and,
+# with -noreset, keeps its state when its last client disconnects.
 set -u
 
 if ! command -v Xvfb >/dev/null 2>&1; then
@@ -9,7 +10,7 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 
 dir=$(mktemp -d)
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$dir/display" 2>"$dir/xvfb.log" &
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x1024x24 3>"$dir/display" 2>"$dir/xvfb.log" &
 xvfb=$!
 cleanup() {
   kill "$xvfb" 2>/dev/null

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <variant>
 
@@ -33,6 +35,12 @@ std::string joined(const std::vector<std::string>& texts) {
 // The worker holds two connections. X withholds raw events from the client
 // whose grab is active, so the grabs live on one connection and the raw
 // selection on the other; raw input then sees keys typed during a hot key.
+//
+// Hot keys take their presses from the grabs and their releases from raw
+// input. The raw stream is the timeline: each grabbed press is placed right
+// after the raw press it came from (same keycode, same server time), so hot
+// keys and raw keys reach the queue in server order, and a release ends only
+// the hold that began before it.
 class Worker {
  public:
   Worker(Display* grab_display, Display* raw_display, int wake_fd, queue::Receiver<Command> commands,
@@ -40,19 +48,22 @@ class Worker {
       : grab_display_(grab_display),
         raw_display_(raw_display),
         wake_fd_(wake_fd),
-        commands_(std::move(commands)),
         events_(events),
         raw_(raw_display, std::move(events), std::move(motion), std::move(ledger),
-             [this](unsigned keycode) { key_released(keycode); }),
-        locks_(x11::lock_masks(grab_display)) {}
+             [this](unsigned keycode, bool down, Time time) { on_raw_key(keycode, down, time); }),
+        locks_(x11::lock_masks(grab_display)),
+        commands_(std::move(commands)) {}
 
   ~Worker() {
-    // Teardown: ungrab everything, then close the connections, which also
-    // ends every event selection.
-    x11::X11Registrar registrar(grab_display_, grabs_);
+    // Commands that come now find the worker gone at once.
+    commands_.reset();
+    // Teardown: ungrab everything (a hot key still held gets its release),
+    // then close the connections, which also ends every event selection.
+    x11::X11Registrar registrar = registrar_for_apply();
     hotkeys_.clear(registrar);
-    XCloseDisplay(grab_display_);
-    XCloseDisplay(raw_display_);
+    registrar.finish();
+    x11::close_display(grab_display_);
+    x11::close_display(raw_display_);
     ::close(wake_fd_);
   }
 
@@ -60,41 +71,88 @@ class Worker {
     int supported = 0;
     // Holding a hot key then gives one press and one release.
     XkbSetDetectableAutoRepeat(grab_display_, True, &supported);
+    grab_xi_opcode_ = x11::X11RawInput::xinput2_opcode(grab_display_);
+    if (grab_xi_opcode_ >= 0) xi_keyboard_ = master_keyboard(grab_display_);
     return raw_.sync(raw_mask);
   }
 
   void run() {
     while (running_) {
       handle_x_events();
+      if (lost()) {
+        std::fprintf(stderr, "[keymux] %s; the X11 backend stopped\n",
+                     x11::lost_error(grab_display_).message().c_str());
+        break;
+      }
       if (!running_) break;
       pollfd fds[3] = {{ConnectionNumber(grab_display_), POLLIN, 0},
                        {ConnectionNumber(raw_display_), POLLIN, 0},
                        {wake_fd_, POLLIN, 0}};
       if (::poll(fds, 3, -1) < 0) {
         if (errno == EINTR) continue;
+        std::fprintf(stderr, "[keymux] X11 worker: poll failed (%s); the X11 backend stopped\n", strerror(errno));
         break;
       }
       if (fds[2].revents & POLLIN) {
         drain_wake();
+        catch_up();
         drain_commands();
       }
     }
   }
 
+  // Takes every hot-key grab again (after a keyboard mapping change).
+  void regrab_all() {
+    x11::X11Registrar registrar = registrar_for_apply();
+    registrar.regrab_all();
+  }
+
  private:
+  struct GrabPress {
+    unsigned keycode;
+    unsigned state;
+    Time time;
+    bool raw_synced;
+  };
+
+  static int master_keyboard(Display* display) {
+    int count = 0, id = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllMasterDevices, &count);
+    if (!devices) return 0;
+    for (int i = 0; i < count && id == 0; ++i)
+      if (devices[i].use == XIMasterKeyboard) id = devices[i].deviceid;
+    XIFreeDeviceInfo(devices);
+    return id;
+  }
+
+  bool lost() const { return x11::connection_lost(grab_display_) || x11::connection_lost(raw_display_); }
+
+  x11::X11Registrar registrar_for_apply() {
+    return x11::X11Registrar(grab_display_, grabs_, events_, locks_.all(), xi_keyboard_);
+  }
+
   void drain_wake() {
     char buffer[64];
     while (::read(wake_fd_, buffer, sizeof buffer) > 0) {
     }
   }
 
+  // Events the server sent before a command was issued are handled before
+  // it: one round trip on each connection brings them in.
+  void catch_up() {
+    XSync(grab_display_, False);
+    XSync(raw_display_, False);
+    handle_x_events();
+  }
+
   void handle_x_events() {
     do {
       handle_raw_events();
       handle_grab_events();
+      resolve_pending_presses();
       raw_.flush_motion();
       // A reply read above may have queued events that poll would not see.
-    } while (XQLength(raw_display_) > 0 || XQLength(grab_display_) > 0);
+    } while (!lost() && (XQLength(raw_display_) > 0 || XQLength(grab_display_) > 0));
   }
 
   void handle_raw_events() {
@@ -111,9 +169,13 @@ class Worker {
       XNextEvent(grab_display_, &event);
       switch (event.type) {
         case KeyPress:
+          on_grab_press(event.xkey.keycode, event.xkey.state, event.xkey.time, 0);
+          break;
         case KeyRelease:
-          if (auto e = grabs_.on_key(event.type == KeyPress, event.xkey.keycode, event.xkey.state, locks_.all()))
-            events_.send(*e);
+          if (!raw_.available()) send(grabs_.release(event.xkey.keycode));
+          break;
+        case GenericEvent:
+          on_grab_generic(event);
           break;
         case MappingNotify:
           XRefreshKeyboardMapping(&event.xmapping);
@@ -125,17 +187,84 @@ class Worker {
     }
   }
 
-  // Raw releases end held hot keys whose grab is over: a grab ends with the
-  // release of the key that began it, so a second hot key held across it
-  // would otherwise never see its own release.
-  void key_released(unsigned keycode) {
-    if (!grabs_.empty()) {
-      // Hot-key presses that came before this release in server order may
-      // still wait on the grab connection; one round trip brings them in.
+  // The XInput 2 grab activated instead of the core one.
+  void on_grab_generic(XEvent& event) {
+    if (grab_xi_opcode_ < 0 || event.xcookie.extension != grab_xi_opcode_) return;
+    if (!XGetEventData(grab_display_, &event.xcookie)) return;
+    const auto* key = static_cast<const XIDeviceEvent*>(event.xcookie.data);
+    if (event.xcookie.evtype == XI_KeyPress)
+      on_grab_press(static_cast<unsigned>(key->detail), static_cast<unsigned>(key->mods.effective), key->time,
+                    key->deviceid);
+    else if (event.xcookie.evtype == XI_KeyRelease && !raw_.available())
+      send(grabs_.release(static_cast<unsigned>(key->detail)));
+    XFreeEventData(grab_display_, &event.xcookie);
+  }
+
+  void on_grab_press(unsigned keycode, unsigned state, Time time, int xi_device) {
+    if (!raw_.available()) {
+      // Without raw input the grab stays active: its release is the only one.
+      send(grabs_.press(keycode, state, locks_.all()));
+      return;
+    }
+    // Hand the keyboard back at once, so typing and chords reach the focused
+    // window while the hot key is held. The round trip makes sure the host
+    // that sees the press (and sends a chord on it) finds the keyboard free.
+    xcb_connection_t* c = XGetXCBConnection(grab_display_);
+    if (xi_device != 0)
+      xcb_input_xi_ungrab_device(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device));
+    else
+      xcb_ungrab_keyboard(c, static_cast<xcb_timestamp_t>(time));
+    XSync(grab_display_, False);
+    pending_.push_back({keycode, state, time, false});
+  }
+
+  void on_raw_key(unsigned keycode, bool down, Time time) {
+    if (!down) {
+      send(grabs_.release(keycode));
+      return;
+    }
+    if (!grabs_.grabs_keycode(keycode)) return;
+    auto press = take_pending(keycode, time);
+    if (!press) {
+      // The grab's event for this press may still be on its way.
       XSync(grab_display_, False);
       handle_grab_events();
+      press = take_pending(keycode, time);
     }
-    if (auto e = grabs_.on_key(false, keycode, 0, locks_.all())) events_.send(*e);
+    if (press) send(grabs_.press(press->keycode, press->state, locks_.all()));
+  }
+
+  std::optional<GrabPress> take_pending(unsigned keycode, Time time) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (it->keycode != keycode || it->time != time) continue;
+      GrabPress press = *it;
+      pending_.erase(it);
+      return press;
+    }
+    return std::nullopt;
+  }
+
+  // Grabbed presses whose raw press has not been read: one round trip on the
+  // raw connection brings it in. Presses that still have none are dropped:
+  // either the server's auto-repeat of a held key, or a press whose raw
+  // press (and maybe release) went by while its registration was not there;
+  // a hold begun from it could never end.
+  void resolve_pending_presses() {
+    while (!pending_.empty() && !lost()) {
+      bool unsynced = false;
+      for (GrabPress& press : pending_) {
+        unsynced = unsynced || !press.raw_synced;
+        press.raw_synced = true;
+      }
+      if (!unsynced) break;
+      XSync(raw_display_, False);
+      handle_raw_events();
+    }
+    pending_.clear();
+  }
+
+  void send(const std::optional<KmxEvent>& event) {
+    if (event) events_.send(*event);
   }
 
   void drain_commands() {
@@ -152,8 +281,10 @@ class Worker {
   void handle(SetRawMask& command) { command.reply.send(raw_.sync(command.mask)); }
 
   void handle(ApplyHotkeys& command) {
-    x11::X11Registrar registrar(grab_display_, grabs_);
+    x11::X11Registrar registrar = registrar_for_apply();
+    registrar.prefetch(command.shortcuts);
     auto result = hotkeys_.apply(registrar, std::move(command.shortcuts));
+    registrar.finish();
     if (result && result->kind == hotkeys::ApplyOutcome::Kind::AppliedWithLeftovers) {
       const hotkeys::ApplyLeftovers& left = result->leftovers;
       if (!left.retained.empty())
@@ -173,17 +304,22 @@ class Worker {
   Display* grab_display_;
   Display* raw_display_;
   int wake_fd_;
-  queue::Receiver<Command> commands_;
   EventSender events_;
   x11::X11RawInput raw_;
   x11::GrabTable grabs_;
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
+  std::deque<GrabPress> pending_;  // grabbed presses waiting for their raw press
+  int grab_xi_opcode_ = -1;
+  int xi_keyboard_ = 0;
   bool running_ = true;
+  queue::Receiver<Command> commands_;
 };
 
 void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> commands, EventSender events,
                  MotionChannel motion, std::shared_ptr<x11::InjectionLedger> ledger, queue::Sender<InitResult> init) {
+  // A write to a lost server must not raise SIGPIPE in the host.
+  x11::block_sigpipe_on_this_thread();
   const int flags = ::fcntl(wake_fd, F_GETFL);
   if (flags >= 0) ::fcntl(wake_fd, F_SETFL, flags | O_NONBLOCK);
   auto grab_display = x11::open_display();
@@ -194,7 +330,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
   }
   auto raw_display = x11::open_display();
   if (!raw_display) {
-    XCloseDisplay(grab_display.value());
+    x11::close_display(grab_display.value());
     ::close(wake_fd);
     init.send(std::move(raw_display).error());
     return;
@@ -216,6 +352,7 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   static std::once_flag threads_once;
   std::call_once(threads_once, [] { XInitThreads(); });
 
+  x11::SigpipeGuard no_sigpipe;
   auto direct_display = x11::open_display();
   if (!direct_display) return std::move(direct_display).error();
   Display* display = direct_display.value();

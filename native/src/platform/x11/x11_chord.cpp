@@ -31,13 +31,15 @@ Keymap query_keymap(Display* display) {
 
 // Posts one transition and waits for the server to take it, so a failure is
 // attributed to the step that caused it.
-std::optional<KmxError> post_key(DirectContext& ctx, x11::ErrorTrap& trap, unsigned keycode, bool press) {
+std::optional<KmxError> post_key(DirectContext& ctx, unsigned keycode, bool press) {
   ctx.ledger->record(keycode, press);
-  const bool sent = XTestFakeKeyEvent(ctx.display, keycode, press ? True : False, CurrentTime);
-  const int code = trap.sync();
-  if (sent && code == 0) return std::nullopt;
+  x11::RequestBatch batch(ctx.display);
+  batch.add(xcb_test_fake_input_checked(batch.connection(), press ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                                        static_cast<uint8_t>(keycode), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0));
+  const int code = batch.check();
+  if (code == 0) return std::nullopt;
   ctx.ledger->cancel_last(keycode, press);
-  if (!sent) return KmxError::backend("XTestFakeKeyEvent failed");
+  if (code == x11::RequestBatch::LOST) return x11::lost_error(ctx.display);
   return KmxError::backend("XTestFakeKeyEvent failed: " + x11::error_text(ctx.display, code));
 }
 
@@ -45,9 +47,13 @@ std::optional<KmxError> post_key(DirectContext& ctx, x11::ErrorTrap& trap, unsig
 
 Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers, uint32_t key) {
   std::lock_guard lock(ctx.mu);
+  x11::SigpipeGuard no_sigpipe;
   if (!ctx.has_xtest) return KmxError::unsupported("keyboard injection requires the XTEST extension");
   if (modifiers.size() > chord::MAX_CHORD_MODIFIERS) return KmxError::invalid_argument("at most 4 chord modifiers");
+  // Reading the connection also finds out whether its server is still there.
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   x11::drain_mapping_events(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
 
   const unsigned main = keycode_of(ctx.display, model::any_by_usage(key));
   if (main == 0) return KmxError::unsupported("no X11 keycode for portable usage " + error::hex(key));
@@ -61,6 +67,7 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   }
 
   const Keymap keymap = query_keymap(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   if (is_down(keymap, main)) return KmxError::backend(chord::main_key_held_message(key));
   std::vector<uint32_t> held;
   for (uint32_t code : codes) {
@@ -68,24 +75,26 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   }
   const auto plan = chord::plan_chord(held, codes, main);
 
-  x11::ErrorTrap trap(ctx.display);
   size_t posted = 0;
   std::optional<KmxError> failure;
   for (const chord::ChordStep& step : plan) {
-    failure = post_key(ctx, trap, step.code, step.press);
+    failure = post_key(ctx, step.code, step.press);
     if (failure) break;
     ++posted;
   }
   if (!failure) return {};
   if (posted == 0) return KmxError::not_delivered(failure->display());
-  for (uint32_t code : chord::plan_cleanup(plan, posted)) post_key(ctx, trap, code, false);
+  for (uint32_t code : chord::plan_cleanup(plan, posted)) post_key(ctx, code, false);
   return KmxError::delivery_uncertain("posted " + std::to_string(posted) + " of " + std::to_string(plan.size()) +
                                       " chord events before a later one failed: " + failure->display());
 }
 
 Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const uint32_t> usages) {
   std::lock_guard lock(ctx.mu);
+  x11::SigpipeGuard no_sigpipe;
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   x11::drain_mapping_events(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   std::vector<unsigned> codes;
   for (uint32_t usage : usages) {
     const unsigned code = keycode_of(ctx.display, model::any_by_usage(usage));
@@ -93,6 +102,7 @@ Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const u
     codes.push_back(code);
   }
   const Keymap keymap = query_keymap(ctx.display);
+  if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   std::vector<bool> out;
   for (unsigned code : codes) out.push_back(is_down(keymap, code));
   return out;

@@ -7,14 +7,14 @@
 
 #include "platform/backend.h"
 #include "platform/x11/injection_ledger.h"
-#include "platform/x11/x11_xlib.h"
+#include "platform/x11/x11_display.h"
 
 namespace kmx::platform {
 
 struct DirectContext {
   DirectContext(Display* d, bool xtest, std::shared_ptr<x11::InjectionLedger> l)
       : display(d), has_xtest(xtest), ledger(std::move(l)) {}
-  ~DirectContext() { XCloseDisplay(display); }
+  ~DirectContext() { x11::close_display(display); }
   DirectContext(const DirectContext&) = delete;
   DirectContext& operator=(const DirectContext&) = delete;
 

@@ -1,35 +1,69 @@
 #include "platform/x11/x11_hotkeys.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "model/event.h"
 #include "model/keys.h"
 #include "platform/x11/x11_accelerator.h"
 
 namespace kmx::platform::x11 {
 
-bool GrabTable::contains(unsigned keycode, unsigned modifiers) const { return grabs_.count({keycode, modifiers}) != 0; }
+bool GrabTable::contains(unsigned keycode, unsigned modifiers) const { return match(keycode, modifiers) != nullptr; }
 
-void GrabTable::add(const X11Grab& grab, uint64_t id) { grabs_[{grab.keycode, grab.modifiers}] = id; }
+bool GrabTable::grabs_keycode(unsigned keycode) const {
+  for (const auto& [serial, entry] : entries_)
+    if (entry.grab.keycode == keycode) return true;
+  return false;
+}
 
-void GrabTable::remove(const X11Grab& grab) { grabs_.erase({grab.keycode, grab.modifiers}); }
+GrabHandle GrabTable::add(const X11Grab& grab, uint64_t id, std::string accelerator) {
+  const uint64_t serial = next_serial_++;
+  entries_[serial] = Entry{grab, id, std::move(accelerator)};
+  return GrabHandle{serial};
+}
 
-std::optional<KmxEvent> GrabTable::on_key(bool press, unsigned keycode, unsigned state, unsigned lock_bits) {
-  if (!press) {
-    const auto held = held_.find(keycode);
-    if (held == held_.end()) return std::nullopt;
-    const uint64_t id = held->second;
-    held_.erase(held);
+const GrabTable::Entry* GrabTable::find(GrabHandle handle) const {
+  const auto it = entries_.find(handle.serial);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+std::optional<KmxEvent> GrabTable::remove(GrabHandle handle) {
+  entries_.erase(handle.serial);
+  for (auto it = held_.begin(); it != held_.end(); ++it) {
+    if (it->second.serial != handle.serial) continue;
+    const uint64_t id = it->second.id;
+    held_.erase(it);
     return model::hotkey_event(id, false);
   }
+  return std::nullopt;
+}
+
+const std::pair<const uint64_t, GrabTable::Entry>* GrabTable::match(unsigned keycode, unsigned modifiers) const {
+  for (const auto& pair : entries_)
+    if (pair.second.grab.keycode == keycode && pair.second.grab.modifiers == modifiers) return &pair;
+  return nullptr;
+}
+
+std::optional<KmxEvent> GrabTable::press(unsigned keycode, unsigned state, unsigned lock_bits) {
   if (held_.count(keycode)) return std::nullopt;  // auto-repeat of a held hot key
-  const auto grab = grabs_.find({keycode, state & ~lock_bits & 0xFFu});
-  if (grab == grabs_.end()) return std::nullopt;
-  held_[keycode] = grab->second;
-  return model::hotkey_event(grab->second, true);
+  const auto* entry = match(keycode, state & ~lock_bits & 0xFFu);
+  if (!entry) return std::nullopt;
+  held_[keycode] = Hold{entry->first, entry->second.id};
+  return model::hotkey_event(entry->second.id, true);
+}
+
+std::optional<KmxEvent> GrabTable::release(unsigned keycode) {
+  const auto held = held_.find(keycode);
+  if (held == held_.end()) return std::nullopt;
+  const uint64_t id = held->second.id;
+  held_.erase(held);
+  return model::hotkey_event(id, false);
 }
 
 std::string X11Registrar::normalize(const std::string& text) { return normalize_accelerator(text); }
 
-Result<X11Grab> X11Registrar::register_hotkey(const std::string& text, uint64_t id) {
+Result<X11Grab> X11Registrar::resolve(const std::string& text) const {
   auto parsed = parse_accelerator(text);
   if (!parsed) return std::move(parsed).error();
   const KeyCode keycode = XKeysymToKeycode(display_, parsed->keysym);
@@ -37,44 +71,142 @@ Result<X11Grab> X11Registrar::register_hotkey(const std::string& text, uint64_t 
     const model::KeyRow* row = model::key_by_usage(parsed->usage);
     return KmxError::backend("no X11 keycode for key " + std::string(row ? row->name : "?") + " on this keyboard");
   }
-  // Two accelerators can name one grab (keysyms sharing a keycode); X would
-  // let this client grab it twice without complaint.
-  if (table_.contains(keycode, parsed->modifiers)) return KmxError::backend("hotkey already registered");
-
-  const Window root = DefaultRootWindow(display_);
-  const X11Grab grab{keycode, parsed->modifiers, lock_masks(display_).all()};
-  int code = 0;
-  {
-    ErrorTrap trap(display_);
-    for (unsigned variant : lock_variants(grab.locks))
-      XGrabKey(display_, keycode, grab.modifiers | variant, root, False, GrabModeAsync, GrabModeAsync);
-    code = trap.sync();
-    if (code != 0) {
-      // Some variants may be ours now; ungrabbing never touches other clients' grabs.
-      for (unsigned variant : lock_variants(grab.locks)) XUngrabKey(display_, keycode, grab.modifiers | variant, root);
-      trap.sync();
-    }
-  }
-  if (code == BadAccess) return KmxError::backend("hotkey already registered");
-  if (code != 0) return KmxError::backend("XGrabKey failed: " + error_text(display_, code));
-  table_.add(grab, id);
-  return grab;
+  return X11Grab{keycode, parsed->modifiers, locks_, xi_keyboard_};
 }
 
-hotkeys::ReleaseResult<X11Grab> X11Registrar::release(X11Grab grab) {
-  const Window root = DefaultRootWindow(display_);
-  int code = 0;
-  {
-    ErrorTrap trap(display_);
-    for (unsigned variant : lock_variants(grab.locks))
-      XUngrabKey(display_, grab.keycode, grab.modifiers | variant, root);
-    code = trap.sync();
+X11Registrar::Pending X11Registrar::send_grab(const X11Grab& grab) {
+  xcb_connection_t* c = XGetXCBConnection(display_);
+  const xcb_window_t root = DefaultRootWindow(display_);
+  Pending pending{grab, {}, std::nullopt};
+  std::vector<uint32_t> modifiers;
+  for (unsigned variant : lock_variants(grab.locks)) {
+    pending.core.push_back(xcb_grab_key_checked(c, 0, root, static_cast<uint16_t>(grab.modifiers | variant),
+                                                static_cast<xcb_keycode_t>(grab.keycode), XCB_GRAB_MODE_ASYNC,
+                                                XCB_GRAB_MODE_ASYNC));
+    modifiers.push_back(grab.modifiers | variant);
   }
-  if (code != 0)
-    return hotkeys::ReleaseResult<X11Grab>::given_back(
-        KmxError::backend("XUngrabKey failed: " + error_text(display_, code)), grab);
-  table_.remove(grab);
-  return hotkeys::ReleaseResult<X11Grab>::released();
+  if (grab.xi_device != 0) {
+    const uint32_t mask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
+    pending.xi = xcb_input_xi_passive_grab_device(
+        c, XCB_CURRENT_TIME, root, XCB_NONE, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
+        static_cast<uint16_t>(modifiers.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_ASYNC,
+        XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER, &mask, modifiers.data());
+  }
+  return pending;
+}
+
+int X11Registrar::collect(Pending& pending) {
+  xcb_connection_t* c = XGetXCBConnection(display_);
+  RequestBatch core(display_);
+  for (const xcb_void_cookie_t& cookie : pending.core) core.add(cookie);
+  int code = core.check();
+  if (pending.xi) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_input_xi_passive_grab_device_reply_t* reply = xcb_input_xi_passive_grab_device_reply(c, *pending.xi, &error);
+    // The server lists the modifier combinations it could not grab.
+    if (code == 0 && reply && reply->num_modifiers > 0) code = BadAccess;
+    if (code == 0 && error) code = error->error_code;
+    if (code == 0 && !reply) code = RequestBatch::LOST;
+    std::free(reply);
+    std::free(error);
+  }
+  // Some variants may be ours now; ungrabbing never touches other clients' grabs.
+  if (code != 0) send_ungrab(pending.grab, ungrabs_);
+  return code;
+}
+
+void X11Registrar::send_ungrab(const X11Grab& grab, RequestBatch& batch) {
+  xcb_connection_t* c = batch.connection();
+  const xcb_window_t root = DefaultRootWindow(display_);
+  std::vector<uint32_t> modifiers;
+  for (unsigned variant : lock_variants(grab.locks)) {
+    batch.add(xcb_ungrab_key_checked(c, static_cast<xcb_keycode_t>(grab.keycode), root,
+                                     static_cast<uint16_t>(grab.modifiers | variant)));
+    modifiers.push_back(grab.modifiers | variant);
+  }
+  if (grab.xi_device != 0)
+    batch.add(xcb_input_xi_passive_ungrab_device_checked(
+        c, root, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
+        static_cast<uint16_t>(modifiers.size()), XCB_INPUT_GRAB_TYPE_KEYCODE, modifiers.data()));
+}
+
+KmxError X11Registrar::grab_error(Display* display, int code) {
+  if (code == BadAccess) return KmxError::backend("hotkey already registered");
+  if (code == RequestBatch::LOST) return lost_error(display);
+  return KmxError::backend("XGrabKey failed: " + error_text(display, code));
+}
+
+void X11Registrar::prefetch(const model::ShortcutList& shortcuts) {
+  std::vector<Pending> sent;
+  for (const model::Shortcut& shortcut : shortcuts) {
+    auto grab = resolve(shortcut.accelerator);
+    if (!grab) continue;  // its registration reports the error
+    const std::pair<unsigned, unsigned> key{grab->keycode, grab->modifiers};
+    // Combinations held already (kept or moved to a new id) and a second
+    // accelerator naming the same grab take the one-by-one road.
+    if (table_.contains(key.first, key.second) || prefetched_.count(key)) continue;
+    prefetched_[key] = {*grab, 0};
+    sent.push_back(send_grab(*grab));
+  }
+  for (Pending& pending : sent) prefetched_[{pending.grab.keycode, pending.grab.modifiers}].second = collect(pending);
+}
+
+Result<GrabHandle> X11Registrar::register_hotkey(const std::string& text, uint64_t id) {
+  auto grab = resolve(text);
+  if (!grab) return std::move(grab).error();
+  // Two accelerators can name one grab (keysyms sharing a keycode); X would
+  // let this client grab it twice without complaint.
+  if (table_.contains(grab->keycode, grab->modifiers)) return KmxError::backend("hotkey already registered");
+
+  int code = 0;
+  if (auto it = prefetched_.find({grab->keycode, grab->modifiers}); it != prefetched_.end()) {
+    code = it->second.second;
+    prefetched_.erase(it);
+  } else {
+    Pending pending = send_grab(*grab);
+    code = collect(pending);
+  }
+  if (code != 0) return grab_error(display_, code);
+  return table_.add(*grab, id, text);
+}
+
+hotkeys::ReleaseResult<GrabHandle> X11Registrar::release(GrabHandle handle) {
+  const GrabTable::Entry* entry = table_.find(handle);
+  if (!entry) return hotkeys::ReleaseResult<GrabHandle>::released();
+  send_ungrab(entry->grab, ungrabs_);
+  if (auto e = table_.remove(handle)) events_.send(*e);
+  return hotkeys::ReleaseResult<GrabHandle>::released();
+}
+
+void X11Registrar::finish() {
+  for (const auto& [key, result] : prefetched_)
+    if (result.second == 0) send_ungrab(result.first, ungrabs_);
+  prefetched_.clear();
+  const int code = ungrabs_.check();
+  if (code != 0 && code != RequestBatch::LOST)
+    std::fprintf(stderr, "[keymux] X11 ungrab failed: %s\n", error_text(display_, code).c_str());
+}
+
+void X11Registrar::regrab_all() {
+  for (auto& [serial, entry] : table_.entries()) send_ungrab(entry.grab, ungrabs_);
+  finish();
+  std::vector<std::pair<uint64_t, Pending>> sent;
+  for (auto& [serial, entry] : table_.entries()) {
+    auto grab = resolve(entry.accelerator);
+    if (!grab) {
+      std::fprintf(stderr, "[keymux] X11 hotkey %s cannot be grabbed again: %s\n", entry.accelerator.c_str(),
+                   grab.error().display().c_str());
+      continue;
+    }
+    entry.grab = *grab;
+    sent.emplace_back(serial, send_grab(*grab));
+  }
+  for (auto& [serial, pending] : sent) {
+    if (const int code = collect(pending); code != 0)
+      std::fprintf(stderr, "[keymux] X11 hotkey %s cannot be grabbed again: %s\n",
+                   table_.entries()[serial].accelerator.c_str(), grab_error(display_, code).display().c_str());
+  }
+  finish();
 }
 
 }  // namespace kmx::platform::x11

@@ -9,7 +9,14 @@ namespace kmx::platform::x11 {
 
 namespace {
 
-void set_bit(unsigned char* mask, int event) { XISetMask(mask, event); }
+constexpr uint32_t bit(int event) { return 1u << event; }
+
+// XISelectEvents' wire form: a device, its mask length in words, the words.
+struct DeviceMask {
+  xcb_input_event_mask_t head;
+  uint32_t bits;
+};
+static_assert(sizeof(DeviceMask) == 8);
 
 }  // namespace
 
@@ -22,12 +29,12 @@ int X11RawInput::xinput2_opcode(Display* display) {
 }
 
 X11RawInput::X11RawInput(Display* display, EventSender events, MotionChannel motion,
-                         std::shared_ptr<InjectionLedger> ledger, std::function<void(unsigned)> key_released)
+                         std::shared_ptr<InjectionLedger> ledger, KeyHook key_hook)
     : display_(display),
       events_(std::move(events)),
       motion_(std::move(motion)),
       ledger_(std::move(ledger)),
-      key_released_(std::move(key_released)),
+      key_hook_(std::move(key_hook)),
       opcode_(xinput2_opcode(display)) {}
 
 Result<void> X11RawInput::sync(uint32_t mask) {
@@ -36,31 +43,18 @@ Result<void> X11RawInput::sync(uint32_t mask) {
     if (mask == 0) return {};
     return KmxError::backend("raw input needs XInput 2.2, which X11 display " + display_label() + " lacks");
   }
-  unsigned char raw_bits[XIMaskLen(XI_LASTEVENT)] = {};
-  if (mask & KMX_RAW_KEYS) set_bit(raw_bits, XI_RawKeyPress);
-  if (key_released_ || (mask & KMX_RAW_KEYS)) set_bit(raw_bits, XI_RawKeyRelease);
-  if (mask & (KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION)) {
-    set_bit(raw_bits, XI_RawButtonPress);
-    set_bit(raw_bits, XI_RawButtonRelease);
-  }
-  if (mask & KMX_RAW_DRAG_MOTION) set_bit(raw_bits, XI_RawMotion);
-  unsigned char hierarchy_bits[XIMaskLen(XI_LASTEVENT)] = {};
-  if (mask != 0) set_bit(hierarchy_bits, XI_HierarchyChanged);
+  uint32_t raw_bits = 0;
+  if (key_hook_ || (mask & KMX_RAW_KEYS)) raw_bits |= bit(XI_RawKeyPress) | bit(XI_RawKeyRelease);
+  if (mask & (KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION)) raw_bits |= bit(XI_RawButtonPress) | bit(XI_RawButtonRelease);
+  if (mask & KMX_RAW_DRAG_MOTION) raw_bits |= bit(XI_RawMotion);
+  const uint32_t hierarchy_bits = mask != 0 ? bit(XI_HierarchyChanged) : 0u;
 
-  XIEventMask masks[2];
-  masks[0].deviceid = XIAllMasterDevices;
-  masks[0].mask_len = sizeof raw_bits;
-  masks[0].mask = raw_bits;
-  masks[1].deviceid = XIAllDevices;
-  masks[1].mask_len = sizeof hierarchy_bits;
-  masks[1].mask = hierarchy_bits;
-  int code = 0;
-  {
-    ErrorTrap trap(display_);
-    XISelectEvents(display_, DefaultRootWindow(display_), masks, 2);
-    code = trap.sync();
-  }
-  if (code != 0) return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
+  const DeviceMask masks[2] = {{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, raw_bits},
+                               {{XCB_INPUT_DEVICE_ALL, 1}, hierarchy_bits}};
+  RequestBatch batch(display_);
+  batch.add(xcb_input_xi_select_events_checked(batch.connection(), DefaultRootWindow(display_), 2, &masks[0].head));
+  if (const int code = batch.check(); code != 0)
+    return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
   if (mask != 0 && (mask_ == 0 || !selected_)) refresh_xtest_devices();
   mask_ = mask;
   selected_ = true;
@@ -131,8 +125,12 @@ bool X11RawInput::handle(XEvent& event) {
 
 void X11RawInput::on_key(const XIRawEvent& raw, bool down) {
   const auto keycode = static_cast<uint32_t>(raw.detail);
-  if (!down && key_released_) key_released_(keycode);
-  if (!(mask_ & KMX_RAW_KEYS)) return;
+  if (mask_ & KMX_RAW_KEYS) send_key(raw, down);
+  if (key_hook_) key_hook_(keycode, down, raw.time);
+}
+
+void X11RawInput::send_key(const XIRawEvent& raw, bool down) {
+  const auto keycode = static_cast<uint32_t>(raw.detail);
   uint32_t flags = source_flags(raw.sourceid);
   if (flags && ledger_->match(keycode, down)) flags |= KMX_FLAG_SELF_INJECTED;
   if (down && (raw.flags & XIKeyRepeat)) flags |= KMX_FLAG_AUTOREPEAT;

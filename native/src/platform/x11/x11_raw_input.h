@@ -16,10 +16,12 @@ namespace kmx::platform::x11 {
 
 class X11RawInput {
  public:
-  // key_released sees every key release, whatever the mask, so that held
-  // hot keys learn of their release even after their grab ended.
+  // key_hook sees every key press and release, whatever the mask, after
+  // its Key event: hot keys take their holds from this stream, which is in
+  // server order, with the server time of each transition.
+  using KeyHook = std::function<void(unsigned keycode, bool down, Time time)>;
   X11RawInput(Display* display, EventSender events, MotionChannel motion, std::shared_ptr<InjectionLedger> ledger,
-              std::function<void(unsigned)> key_released = {});
+              KeyHook key_hook = {});
 
   // The XInput major opcode when the server speaks XInput 2.2, else -1.
   static int xinput2_opcode(Display* display);
@@ -40,6 +42,7 @@ class X11RawInput {
  private:
   void refresh_xtest_devices();
   void on_key(const XIRawEvent& raw, bool down);
+  void send_key(const XIRawEvent& raw, bool down);
   void on_button(const XIRawEvent& raw, bool down);
   uint32_t source_flags(int sourceid) const;
   bool pointer_position(double& x, double& y) const;
@@ -48,7 +51,7 @@ class X11RawInput {
   EventSender events_;
   MotionChannel motion_;
   std::shared_ptr<InjectionLedger> ledger_;
-  std::function<void(unsigned)> key_released_;
+  KeyHook key_hook_;
   int opcode_ = -1;
   uint32_t mask_ = 0;
   bool selected_ = false;
