@@ -14,6 +14,7 @@
 #include "platform/x11/x11_direct.h"
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
+#include "platform/x11/x11_regrab.h"
 
 namespace kmx::platform {
 
@@ -44,12 +45,13 @@ class Worker {
         events_(events),
         raw_(raw_display, std::move(events), std::move(motion), std::move(ledger),
              [this](unsigned keycode) { key_released(keycode); }),
+        positions_(grab_display),
         locks_(x11::lock_masks(grab_display)) {}
 
   ~Worker() {
     // Teardown: ungrab everything, then close the connections, which also
     // ends every event selection.
-    x11::X11Registrar registrar(grab_display_, grabs_);
+    x11::X11Registrar registrar(grab_display_, positions_, grabs_);
     hotkeys_.clear(registrar);
     XCloseDisplay(grab_display_);
     XCloseDisplay(raw_display_);
@@ -109,20 +111,32 @@ class Worker {
     while (XPending(grab_display_) > 0) {
       XEvent event;
       XNextEvent(grab_display_, &event);
+      if (positions_.on_event(event)) {
+        keyboard_changed();
+        continue;
+      }
       switch (event.type) {
         case KeyPress:
         case KeyRelease:
           if (auto e = grabs_.on_key(event.type == KeyPress, event.xkey.keycode, event.xkey.state, locks_.all()))
             events_.send(*e);
           break;
-        case MappingNotify:
-          XRefreshKeyboardMapping(&event.xmapping);
-          locks_ = x11::lock_masks(grab_display_);
-          break;
         default:
           break;
       }
     }
+  }
+
+  // Hot keys are key positions: after a change of keyboard, keymap or
+  // modifier map the grabs follow their keys and the lock modifiers.
+  void keyboard_changed() {
+    locks_ = x11::lock_masks(grab_display_);
+    if (!x11::grabs_out_of_date(hotkeys_, positions_, locks_.all())) return;
+    x11::X11Registrar registrar(grab_display_, positions_, grabs_);
+    const std::vector<std::string> left_out = x11::retake_hotkeys(hotkeys_, registrar);
+    if (!left_out.empty())
+      std::fprintf(stderr, "[keymux] X11 keyboard changed; these hot keys could not be taken again: %s\n",
+                   joined(left_out).c_str());
   }
 
   // Raw releases end held hot keys whose grab is over: a grab ends with the
@@ -152,7 +166,7 @@ class Worker {
   void handle(SetRawMask& command) { command.reply.send(raw_.sync(command.mask)); }
 
   void handle(ApplyHotkeys& command) {
-    x11::X11Registrar registrar(grab_display_, grabs_);
+    x11::X11Registrar registrar(grab_display_, positions_, grabs_);
     auto result = hotkeys_.apply(registrar, std::move(command.shortcuts));
     if (result && result->kind == hotkeys::ApplyOutcome::Kind::AppliedWithLeftovers) {
       const hotkeys::ApplyLeftovers& left = result->leftovers;
@@ -176,6 +190,7 @@ class Worker {
   queue::Receiver<Command> commands_;
   EventSender events_;
   x11::X11RawInput raw_;
+  x11::KeyPositions positions_;
   x11::GrabTable grabs_;
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
@@ -213,9 +228,6 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
 }  // namespace
 
 Result<BackendStart> spawn(uint32_t raw_mask) {
-  static std::once_flag threads_once;
-  std::call_once(threads_once, [] { XInitThreads(); });
-
   auto direct_display = x11::open_display();
   if (!direct_display) return std::move(direct_display).error();
   Display* display = direct_display.value();

@@ -9,6 +9,7 @@
 #include "hotkeys/registrar.h"
 #include "platform/backend.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_keymap.h"
 
 namespace kmx::platform::x11 {
 
@@ -41,12 +42,13 @@ class GrabTable {
 };
 
 // The Registrar of HotkeySet: built for one apply (or the final clear)
-// over the worker's display and grab table.
+// over the worker's display, its key positions and the grab table.
 class X11Registrar {
  public:
   using Handle = X11Grab;
 
-  X11Registrar(Display* display, GrabTable& table) : display_(display), table_(table) {}
+  X11Registrar(Display* display, KeyPositions& positions, GrabTable& table)
+      : display_(display), positions_(positions), table_(table) {}
 
   std::string normalize(const std::string& text);
   Result<Handle> register_hotkey(const std::string& text, uint64_t id);
@@ -54,6 +56,7 @@ class X11Registrar {
 
  private:
   Display* display_;
+  KeyPositions& positions_;
   GrabTable& table_;
 };
 
