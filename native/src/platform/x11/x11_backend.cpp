@@ -153,6 +153,9 @@ class Worker {
   }
 
   void drain_commands() {
+    // Notices that came before a command (a keyboard change before an
+    // apply) are handled before it.
+    handle_x_events();
     while (auto command = commands_.try_recv()) {
       std::visit([this](auto& c) { handle(c); }, *command);
     }
