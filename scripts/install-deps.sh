@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxi-dev libxtst-dev xvfb xauth x11-utils xdotool
+  libxrandr-dev x11-xkb-utils weston xwayland
   nlohmann-json3-dev libcli11-dev
   libhunspell-dev hunspell-en-us
   libtesseract-dev libleptonica-dev tesseract-ocr-eng imagemagick fonts-dejavu-core

@@ -15,6 +15,7 @@
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
 #include "platform/x11/x11_regrab.h"
+#include "platform/x11/x11_xwayland.h"
 
 namespace kmx::platform {
 
@@ -270,9 +271,11 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
     return std::move(*init).error();
   }
 
-  const uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
-                                    ? ALL_CAPABILITIES
-                                    : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+  uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
+                              ? ALL_CAPABILITIES
+                              : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+  // Under Xwayland injection and observation reach X11 clients only.
+  if (x11::is_xwayland(display)) capabilities &= ~INJECTION_CAPABILITIES;
 
   BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11",
                      wake->handle,          capabilities, std::move(worker.value()), std::move(direct)};
