@@ -15,6 +15,7 @@
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
 #include "platform/x11/x11_regrab.h"
+#include "platform/x11/x11_threads.h"
 #include "platform/x11/x11_xwayland.h"
 
 namespace kmx::platform {
@@ -232,6 +233,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
 }  // namespace
 
 Result<BackendStart> spawn(uint32_t raw_mask) {
+  if (!x11::xlib_threads_ready()) return KmxError::backend("XInitThreads failed: Xlib cannot be used from threads");
   auto direct_display = x11::open_display();
   if (!direct_display) return std::move(direct_display).error();
   Display* display = direct_display.value();
