@@ -40,7 +40,8 @@ preset_suite() {
 }
 
 # The release build also runs what sanitizers rule out (a C host built
-# against the installed package), then prints the queue's figures.
+# against the installed package), then prints the queue's figures and the
+# X11 backend's beside bare Xlib clients.
 release_suite() {
   preset_suite release && build/release/bench/kmx_queue_bench &&
     { [ ! -x build/release/bench/kmx_x11_bench ] ||

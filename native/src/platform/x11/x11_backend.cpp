@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
 #include <variant>
 
 #include "hotkeys/hotkey_set.h"
