@@ -5,6 +5,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "display_info.h"
 #include "event_json.h"
 #include "key_names.h"
 #include "session.h"
@@ -54,6 +55,13 @@ int run_info() {
   j["abi_version"] = hex(kmx_abi_version(), 8);
   j["backend"] = backend_name(session.handle());
   j["capabilities"] = hex(kmx_capabilities(session.handle()));
+  if (const auto xwayland = under_xwayland()) {
+    j["xwayland"] = *xwayland;
+    if (*xwayland)
+      j["note"] =
+          "Xwayland: hot keys, raw input, key state and chords reach X11 clients only, not Wayland ones; "
+          "capabilities 0x40 and 0x80 are off";
+  }
   std::cout << j.dump() << std::endl;
   return 0;
 }

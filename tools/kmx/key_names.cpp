@@ -48,8 +48,8 @@ constexpr Alias MODIFIER_WORDS[] = {
 
 const std::vector<KeyName>& all_keys() {
   static const std::vector<KeyName> keys = {
-#define KMX_KEY(usage, name, win, mac, x11) {usage, name, x11},
-#define KMX_MODIFIER(usage, name, win, mac, x11) {usage, name, x11},
+#define KMX_KEY(usage, name, win, mac, x11, evdev) {usage, name, x11, evdev},
+#define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, name, x11, evdev},
 #include "keys.inc"
 #undef KMX_KEY
 #undef KMX_MODIFIER

@@ -15,6 +15,7 @@ struct KeyName {
   uint32_t usage;
   std::string_view name;
   uint32_t x11_keysym;
+  uint32_t evdev_code;  // the key's position; X keycode - 8 on evdev keyboards
 };
 
 const std::vector<KeyName>& all_keys();  // keys, then the eight modifiers

@@ -9,16 +9,16 @@ namespace {
 
 constexpr std::nullopt_t NONE = std::nullopt;
 
-#define KMX_KEY(usage, name, win, mac, x11) KeyRow{usage, name, win, mac, x11},
-#define KMX_MODIFIER(usage, name, win, mac, x11)
+#define KMX_KEY(usage, name, win, mac, x11, evdev) KeyRow{usage, name, win, mac, x11, evdev},
+#define KMX_MODIFIER(usage, name, win, mac, x11, evdev)
 constexpr KeyRow KEY_ROWS[] = {
 #include "model/keys.inc"
 };
 #undef KMX_KEY
 #undef KMX_MODIFIER
 
-#define KMX_KEY(usage, name, win, mac, x11)
-#define KMX_MODIFIER(usage, name, win, mac, x11) KeyRow{usage, name, win, mac, x11},
+#define KMX_KEY(usage, name, win, mac, x11, evdev)
+#define KMX_MODIFIER(usage, name, win, mac, x11, evdev) KeyRow{usage, name, win, mac, x11, evdev},
 constexpr KeyRow MODIFIER_ROWS[] = {
 #include "model/keys.inc"
 };

@@ -18,6 +18,7 @@ struct KeyRow {
   std::optional<uint32_t> windows_vk;
   std::optional<uint32_t> macos_keycode;
   std::optional<uint32_t> x11_keysym;
+  uint32_t evdev_code;  // Linux input event code: the key's position
 };
 
 extern const std::span<const KeyRow> PORTABLE_KEYS;       // 107 rows, table order

@@ -110,6 +110,23 @@ TEST(KeyTable, MacosCodesAreDistinct) {
   }
 }
 
+// Every row has a position of its own; a few rows pin the column to the
+// Linux input event codes (KEY_A 30, KEY_SYSRQ 99, KEY_F13 183, KEY_RIGHTALT 100).
+TEST(KeyTable, EvdevCodesAreDistinctLinuxKeyCodes) {
+  std::set<uint32_t> codes;
+  for (const auto* table : {&PORTABLE_KEYS, &PORTABLE_MODIFIERS}) {
+    for (const KeyRow& row : *table) {
+      EXPECT_TRUE(codes.insert(row.evdev_code).second) << row.name;
+      EXPECT_GE(row.evdev_code, 1u) << row.name;
+      EXPECT_LE(row.evdev_code, 247u) << row.name;  // the keycode (+ 8) fits X's 255
+    }
+  }
+  EXPECT_EQ(key_by_usage(0x04)->evdev_code, 30u);
+  EXPECT_EQ(key_by_usage(0x46)->evdev_code, 99u);
+  EXPECT_EQ(key_by_usage(0x68)->evdev_code, 183u);
+  EXPECT_EQ(modifier_by_usage(0xE6)->evdev_code, 100u);
+}
+
 TEST(UsageLookup, FindsEveryRowByItsUsage) {
   for (const KeyRow& row : PORTABLE_KEYS) {
     EXPECT_EQ(key_by_usage(row.usage), &row);

@@ -16,6 +16,8 @@
 #include "platform/x11/x11_direct.h"
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
+#include "platform/x11/x11_threads.h"
+#include "platform/x11/x11_xwayland.h"
 
 namespace kmx::platform {
 
@@ -51,6 +53,7 @@ class Worker {
         events_(events),
         raw_(raw_display, std::move(events), std::move(motion), std::move(ledger),
              [this](unsigned keycode, bool down, Time time) { on_raw_key(keycode, down, time); }),
+        positions_(grab_display),
         locks_(x11::lock_masks(grab_display)),
         commands_(std::move(commands)) {}
 
@@ -128,7 +131,7 @@ class Worker {
   bool lost() const { return x11::connection_lost(grab_display_) || x11::connection_lost(raw_display_); }
 
   x11::X11Registrar registrar_for_apply() {
-    return x11::X11Registrar(grab_display_, grabs_, events_, locks_.all(), xi_keyboard_);
+    return x11::X11Registrar(grab_display_, positions_, grabs_, events_, locks_.all(), xi_keyboard_);
   }
 
   void drain_wake() {
@@ -167,6 +170,10 @@ class Worker {
     while (XPending(grab_display_) > 0) {
       XEvent event;
       XNextEvent(grab_display_, &event);
+      if (positions_.on_event(event)) {
+        keyboard_changed();
+        continue;
+      }
       switch (event.type) {
         case KeyPress:
           on_grab_press(event.xkey.keycode, event.xkey.state, event.xkey.time, 0);
@@ -177,14 +184,17 @@ class Worker {
         case GenericEvent:
           on_grab_generic(event);
           break;
-        case MappingNotify:
-          XRefreshKeyboardMapping(&event.xmapping);
-          locks_ = x11::lock_masks(grab_display_);
-          break;
         default:
           break;
       }
     }
+  }
+
+  // Hot keys are key positions: after a change of keyboard, keymap or
+  // modifier map the grabs follow their keys and the lock modifiers.
+  void keyboard_changed() {
+    locks_ = x11::lock_masks(grab_display_);
+    regrab_all();
   }
 
   // The XInput 2 grab activated instead of the core one.
@@ -306,6 +316,7 @@ class Worker {
   int wake_fd_;
   EventSender events_;
   x11::X11RawInput raw_;
+  x11::KeyPositions positions_;
   x11::GrabTable grabs_;
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
@@ -349,8 +360,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
 }  // namespace
 
 Result<BackendStart> spawn(uint32_t raw_mask) {
-  static std::once_flag threads_once;
-  std::call_once(threads_once, [] { XInitThreads(); });
+  if (!x11::xlib_threads_ready()) return KmxError::backend("XInitThreads failed: Xlib cannot be used from threads");
 
   x11::SigpipeGuard no_sigpipe;
   auto direct_display = x11::open_display();
@@ -392,9 +402,11 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
     return std::move(*init).error();
   }
 
-  const uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
-                                    ? ALL_CAPABILITIES
-                                    : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+  uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
+                              ? ALL_CAPABILITIES
+                              : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
+  // Under Xwayland injection and observation reach X11 clients only.
+  if (x11::is_xwayland(display)) capabilities &= ~INJECTION_CAPABILITIES;
 
   BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11",
                      wake->handle,          capabilities, std::move(worker.value()), std::move(direct)};

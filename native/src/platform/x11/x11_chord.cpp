@@ -14,11 +14,6 @@ namespace {
 
 using Keymap = std::array<char, 32>;
 
-unsigned keycode_of(Display* display, const model::KeyRow* row) {
-  if (!row || !row->x11_keysym) return 0;
-  return XKeysymToKeycode(display, *row->x11_keysym);
-}
-
 bool is_down(const Keymap& keymap, unsigned keycode) {
   return keycode < 256 && (static_cast<unsigned char>(keymap[keycode / 8]) >> (keycode % 8)) & 1u;
 }
@@ -52,14 +47,14 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   if (modifiers.size() > chord::MAX_CHORD_MODIFIERS) return KmxError::invalid_argument("at most 4 chord modifiers");
   // Reading the connection also finds out whether its server is still there.
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
-  x11::drain_mapping_events(ctx.display);
+  ctx.positions.take_notices();
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
 
-  const unsigned main = keycode_of(ctx.display, model::any_by_usage(key));
+  const unsigned main = ctx.positions.keycode(key);
   if (main == 0) return KmxError::unsupported("no X11 keycode for portable usage " + error::hex(key));
   std::vector<uint32_t> codes;
   for (uint32_t usage : modifiers) {
-    const unsigned code = keycode_of(ctx.display, model::any_by_usage(usage));
+    const unsigned code = ctx.positions.keycode(usage);
     if (code == 0) return KmxError::unsupported("no X11 keycode for portable modifier " + error::hex(usage));
     if (!model::modifier_by_usage(usage))
       return KmxError::invalid_argument("not a modifier usage: " + error::hex(usage));
@@ -93,11 +88,11 @@ Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const u
   std::lock_guard lock(ctx.mu);
   x11::SigpipeGuard no_sigpipe;
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
-  x11::drain_mapping_events(ctx.display);
+  ctx.positions.take_notices();
   if (x11::connection_lost(ctx.display)) return x11::lost_error(ctx.display);
   std::vector<unsigned> codes;
   for (uint32_t usage : usages) {
-    const unsigned code = keycode_of(ctx.display, model::any_by_usage(usage));
+    const unsigned code = ctx.positions.keycode(usage);
     if (code == 0) return KmxError::unsupported("no X11 keycode for portable usage " + error::hex(usage));
     codes.push_back(code);
   }

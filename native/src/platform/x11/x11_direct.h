@@ -8,12 +8,13 @@
 #include "platform/backend.h"
 #include "platform/x11/injection_ledger.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_keymap.h"
 
 namespace kmx::platform {
 
 struct DirectContext {
   DirectContext(Display* d, bool xtest, std::shared_ptr<x11::InjectionLedger> l)
-      : display(d), has_xtest(xtest), ledger(std::move(l)) {}
+      : display(d), has_xtest(xtest), ledger(std::move(l)), positions(d) {}
   ~DirectContext() { x11::close_display(display); }
   DirectContext(const DirectContext&) = delete;
   DirectContext& operator=(const DirectContext&) = delete;
@@ -22,6 +23,7 @@ struct DirectContext {
   Display* display;
   const bool has_xtest;
   std::shared_ptr<x11::InjectionLedger> ledger;  // shared with the worker's raw input
+  x11::KeyPositions positions;                   // usages to keycodes, as the hot keys resolve them
 };
 
 }  // namespace kmx::platform

@@ -66,7 +66,7 @@ std::string X11Registrar::normalize(const std::string& text) { return normalize_
 Result<X11Grab> X11Registrar::resolve(const std::string& text) const {
   auto parsed = parse_accelerator(text);
   if (!parsed) return std::move(parsed).error();
-  const KeyCode keycode = XKeysymToKeycode(display_, parsed->keysym);
+  const unsigned keycode = positions_.keycode(parsed->usage);  // the key's position, whatever the layout
   if (keycode == 0) {
     const model::KeyRow* row = model::key_by_usage(parsed->usage);
     return KmxError::backend("no X11 keycode for key " + std::string(row ? row->name : "?") + " on this keyboard");

@@ -15,6 +15,7 @@
 #include "model/shortcut.h"
 #include "platform/backend.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_keymap.h"
 
 namespace kmx::platform::x11 {
 
@@ -75,15 +76,21 @@ class GrabTable {
 };
 
 // The Registrar of HotkeySet, built for one apply (or the final clear) over
-// the worker's grab connection and grab table. prefetch sends the grabs an
-// apply will need before it starts, so the whole apply waits for one round
-// trip; finish ends the apply.
+// the worker's grab connection, its key positions and the grab table.
+// prefetch sends the grabs an apply will need before it starts, so the
+// whole apply waits for one round trip; finish ends the apply.
 class X11Registrar {
  public:
   using Handle = GrabHandle;
 
-  X11Registrar(Display* display, GrabTable& table, EventSender& events, unsigned locks, int xi_keyboard)
-      : display_(display), table_(table), events_(events), locks_(locks), xi_keyboard_(xi_keyboard) {}
+  X11Registrar(Display* display, KeyPositions& positions, GrabTable& table, EventSender& events, unsigned locks,
+               int xi_keyboard)
+      : display_(display),
+        positions_(positions),
+        table_(table),
+        events_(events),
+        locks_(locks),
+        xi_keyboard_(xi_keyboard) {}
 
   void prefetch(const model::ShortcutList& shortcuts);
   std::string normalize(const std::string& text);
@@ -112,6 +119,7 @@ class X11Registrar {
   static KmxError grab_error(Display* display, int code);
 
   Display* display_;
+  KeyPositions& positions_;
   GrabTable& table_;
   EventSender& events_;
   unsigned locks_;

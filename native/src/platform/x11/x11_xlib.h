@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
