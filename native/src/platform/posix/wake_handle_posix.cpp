@@ -30,7 +30,7 @@ void WakeHandle::signal() noexcept {
   std::lock_guard lock(mu_);
   const unsigned char byte = 0x01;
   // A full socket buffer means the worker is already due to wake.
-  while (::write(static_cast<int>(native_), &byte, 1) < 0 && errno == EINTR) {
+  while (::send(static_cast<int>(native_), &byte, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
   }
 }
 

@@ -15,7 +15,7 @@
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
 
-namespace kmx::platform {
+namespace kmx::platform::x11 {
 
 namespace {
 
@@ -212,7 +212,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
 
 }  // namespace
 
-Result<BackendStart> spawn(uint32_t raw_mask) {
+Result<BackendStart> spawn(uint32_t raw_mask, std::shared_ptr<DirectContext>& direct_out) {
   static std::once_flag threads_once;
   std::call_once(threads_once, [] { XInitThreads(); });
 
@@ -259,9 +259,10 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
                                     ? ALL_CAPABILITIES
                                     : ALL_CAPABILITIES & ~INJECTION_CAPABILITIES;
 
+  direct_out = std::move(direct);
   BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11",
-                     wake->handle,          capabilities, std::move(worker.value()), std::move(direct)};
+                     wake->handle,          capabilities, std::move(worker.value()), nullptr};
   return start;
 }
 
-}  // namespace kmx::platform
+}  // namespace kmx::platform::x11

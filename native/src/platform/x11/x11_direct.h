@@ -5,14 +5,15 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/backend.h"
+#include "platform/linux/linux_backends.h"
 #include "platform/x11/injection_ledger.h"
 #include "platform/x11/x11_xlib.h"
 
-namespace kmx::platform {
+namespace kmx::platform::x11 {
 
+// The X11 half of the Linux direct context.
 struct DirectContext {
-  DirectContext(Display* d, bool xtest, std::shared_ptr<x11::InjectionLedger> l)
+  DirectContext(Display* d, bool xtest, std::shared_ptr<InjectionLedger> l)
       : display(d), has_xtest(xtest), ledger(std::move(l)) {}
   ~DirectContext() { XCloseDisplay(display); }
   DirectContext(const DirectContext&) = delete;
@@ -21,7 +22,7 @@ struct DirectContext {
   std::mutex mu;  // guards every use of display
   Display* display;
   const bool has_xtest;
-  std::shared_ptr<x11::InjectionLedger> ledger;  // shared with the worker's raw input
+  std::shared_ptr<InjectionLedger> ledger;  // shared with the worker's raw input
 };
 
-}  // namespace kmx::platform
+}  // namespace kmx::platform::x11
