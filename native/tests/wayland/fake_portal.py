@@ -15,6 +15,8 @@ DESKTOP = "/org/freedesktop/portal/desktop"
 GS = "org.freedesktop.portal.GlobalShortcuts"
 RD = "org.freedesktop.portal.RemoteDesktop"
 TEST = "org.keymux.TestPortal"
+IMPL = "org.freedesktop.impl.portal."
+DEFER = object()  # a method answered later (a dialog still open)
 
 XML = """
 <node>
@@ -47,6 +49,36 @@ XML = """
     <method name="Close"/>
     <signal name="Closed"><arg type="a{sv}"/></signal>
   </interface>
+  <interface name="org.freedesktop.impl.portal.GlobalShortcuts">
+    <method name="CreateSession"><arg type="o" direction="in"/><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
+    <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="o" direction="in"/>
+      <arg type="a(sa{sv})" direction="in"/><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
+    <method name="ListShortcuts"><arg type="o" direction="in"/><arg type="o" direction="in"/>
+      <arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
+    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.impl.portal.RemoteDesktop">
+    <method name="CreateSession"><arg type="o" direction="in"/><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
+    <method name="SelectDevices"><arg type="o" direction="in"/><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="u" direction="out"/><arg type="a{sv}" direction="out"/></method>
+    <method name="Start"><arg type="o" direction="in"/><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="u" direction="out"/>
+      <arg type="a{sv}" direction="out"/></method>
+    <method name="NotifyKeyboardKeycode"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="in"/></method>
+    <property name="version" type="u" access="read"/>
+    <property name="AvailableDeviceTypes" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.impl.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
   <interface name="org.keymux.TestPortal">
     <method name="SetBindResponse"><arg type="u" direction="in"/></method>
     <method name="SetConsent"><arg type="s" direction="in"/></method>
@@ -56,7 +88,6 @@ XML = """
     <method name="LiveShortcutSessions"><arg type="u" direction="out"/></method>
     <method name="CloseSessions"><arg type="s" direction="in"/><arg type="u" direction="out"/></method>
     <method name="Keycodes"><arg type="a(iu)" direction="out"/></method>
-    <method name="Quit"/>
   </interface>
 </node>
 """
@@ -72,9 +103,10 @@ def sender_part(sender):
 
 
 class Portal:
-    def __init__(self, conn, loop):
+    def __init__(self, conn, loop, impl):
         self.conn = conn
         self.loop = loop
+        self.impl = impl
         self.counter = 0
         self.requests = {}  # path -> registration id
         self.sessions = {}  # path -> dict
@@ -82,8 +114,9 @@ class Portal:
         self.consent = "grant"
         self.waiting = []  # (request path, session path)
         self.keycodes = []
-        for name in (GS, RD):
-            conn.register_object(DESKTOP, iface(name), self.call, self.get_property, None)
+        prefix = IMPL if impl else "org.freedesktop.portal."
+        for name in ("GlobalShortcuts", "RemoteDesktop"):
+            conn.register_object(DESKTOP, iface(prefix + name), self.call, self.get_property, None)
         conn.register_object("/org/keymux/test", iface(TEST), self.call, None, None)
 
     # objects
@@ -114,12 +147,18 @@ class Portal:
         self.sessions[path] = {"kind": kind, "reg": reg, "bound": False, "shortcuts": [], "started": False}
         return path
 
+    def impl_session(self, path, kind):
+        reg = self.conn.register_object(path, iface(IMPL + "Session"), self.call, self.get_property, None)
+        self.sessions[path] = {"kind": kind, "reg": reg, "bound": False, "shortcuts": [], "started": False}
+
     def end_session(self, path, emit):
         s = self.sessions.pop(path, None)
         if s is None:
             return
         self.conn.unregister_object(s["reg"])
-        if emit:
+        if emit and self.impl:
+            self.conn.emit_signal(None, path, IMPL + "Session", "Closed", None)
+        elif emit:
             self.conn.emit_signal(None, path, "org.freedesktop.portal.Session", "Closed",
                                   GLib.Variant("(a{sv})", ({},)))
 
@@ -128,21 +167,26 @@ class Portal:
         return s if s and s["kind"] == kind else None
 
     def get_property(self, conn, sender, path, interface, prop):
-        values = {(GS, "version"): 1, (RD, "version"): 2, (RD, "AvailableDeviceTypes"): 7}
-        return GLib.Variant("u", values[(interface, prop)])
+        name = interface.split(".")[-1]
+        values = {("GlobalShortcuts", "version"): 1, ("RemoteDesktop", "version"): 2,
+                  ("RemoteDesktop", "AvailableDeviceTypes"): 7, ("Session", "version"): 1}
+        return GLib.Variant("u", values[(name, prop)])
 
     # calls
     def call(self, conn, sender, path, interface, method, params, invocation):
         args = params.unpack()
         try:
-            out = getattr(self, "%s_%s" % (interface.split(".")[-1], method))(sender, path, *args)
+            prefix = "Impl" if interface.startswith(IMPL) else ""
+            handler = getattr(self, "%s%s_%s" % (prefix, interface.split(".")[-1], method))
+            out = handler(sender, path, *args) if prefix == "" else handler(invocation, path, *args)
         except GLib.Error as e:
             invocation.return_gerror(e)
             return
         except Exception as e:  # a fault of the stand-in itself
             invocation.return_dbus_error("org.freedesktop.portal.Error.Failed", str(e))
             return
-        invocation.return_value(out)
+        if out is not DEFER:
+            invocation.return_value(out)
 
     def Request_Close(self, sender, path):
         reg = self.requests.pop(path, None)
@@ -213,6 +257,60 @@ class Portal:
         self.keycodes.append((keycode, state))
         return None
 
+    # the backend side, behind Debian's xdg-desktop-portal
+    def ImplSession_Close(self, invocation, path):
+        self.end_session(path, emit=False)
+
+    def ImplGlobalShortcuts_CreateSession(self, invocation, path, handle, session, app_id, options):
+        self.impl_session(session, "gs")
+        return GLib.Variant("(ua{sv})", (0, {}))
+
+    def ImplGlobalShortcuts_BindShortcuts(self, invocation, path, handle, session, shortcuts, parent, options):
+        s = self.live(session, "gs")
+        if s is None or s["bound"]:
+            return GLib.Variant("(ua{sv})", (2, {}))
+        s["bound"] = True
+        if self.bind_response != 0:
+            return GLib.Variant("(ua{sv})", (self.bind_response, {}))
+        s["shortcuts"] = [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts]
+        out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
+               for i, d, t in s["shortcuts"]]
+        return GLib.Variant("(ua{sv})", (0, {"shortcuts": GLib.Variant("a(sa{sv})", out)}))
+
+    def ImplGlobalShortcuts_ListShortcuts(self, invocation, path, handle, session):
+        return GLib.Variant("(ua{sv})", (2, {}))
+
+    def ImplRemoteDesktop_CreateSession(self, invocation, path, handle, session, app_id, options):
+        self.impl_session(session, "rd")
+        return GLib.Variant("(ua{sv})", (0, {}))
+
+    def ImplRemoteDesktop_SelectDevices(self, invocation, path, handle, session, app_id, options):
+        return GLib.Variant("(ua{sv})", (0 if self.live(session, "rd") else 2, {}))
+
+    def impl_grant(self, invocation, session):
+        s = self.live(session, "rd")
+        if s is None:
+            invocation.return_value(GLib.Variant("(ua{sv})", (2, {})))
+            return
+        s["started"] = True
+        invocation.return_value(GLib.Variant("(ua{sv})", (0, {"devices": GLib.Variant("u", 1)})))
+
+    def ImplRemoteDesktop_Start(self, invocation, path, handle, session, app_id, parent, options):
+        if self.consent == "grant":
+            self.impl_grant(invocation, session)
+        elif self.consent == "deny":
+            invocation.return_value(GLib.Variant("(ua{sv})", (1, {})))
+        else:
+            self.waiting.append((invocation, session))
+        return DEFER
+
+    def ImplRemoteDesktop_NotifyKeyboardKeycode(self, invocation, path, session, options, keycode, state):
+        s = self.live(session, "rd")
+        if s is None or not s["started"]:
+            raise GLib.Error("session not started")
+        self.keycodes.append((keycode, state))
+        return None
+
     # test control
     def TestPortal_SetBindResponse(self, sender, path, code):
         self.bind_response = code
@@ -223,7 +321,12 @@ class Portal:
     def TestPortal_AnswerConsent(self, sender, path, grant):
         waiting, self.waiting = self.waiting, []
         for req, session in waiting:
-            if grant:
+            if self.impl:
+                if grant:
+                    self.impl_grant(req, session)
+                else:
+                    req.return_value(GLib.Variant("(ua{sv})", (1, {})))
+            elif grant:
                 self.grant(req, session)
             else:
                 self.answer(req, 1, {})
@@ -235,7 +338,8 @@ class Portal:
     def TestPortal_Trigger(self, sender, path, shortcut_id, down):
         for p, s in self.bound_sessions():
             if any(i == shortcut_id for i, _, _ in s["shortcuts"]):
-                self.conn.emit_signal(None, DESKTOP, GS, "Activated" if down else "Deactivated",
+                self.conn.emit_signal(None, DESKTOP, (IMPL + "GlobalShortcuts") if self.impl else GS,
+                                      "Activated" if down else "Deactivated",
                                       GLib.Variant("(osta{sv})", (p, shortcut_id, 0, {})))
                 return GLib.Variant("(b)", (True,))
         return GLib.Variant("(b)", (False,))
@@ -256,16 +360,16 @@ class Portal:
     def TestPortal_Keycodes(self, sender, path):
         return GLib.Variant("(a(iu))", (self.keycodes,))
 
-    def TestPortal_Quit(self, sender, path):
-        GLib.timeout_add(10, self.loop.quit)
-
 
 def main():
+    # --impl NAME: serve the backend interfaces under NAME for Debian's
+    # xdg-desktop-portal; otherwise stand in for the portal itself.
+    impl = sys.argv[2] if len(sys.argv) > 2 and sys.argv[1] == "--impl" else None
     loop = GLib.MainLoop()
     conn = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    Portal(conn, loop)
-    Gio.bus_own_name_on_connection(conn, "org.freedesktop.portal.Desktop", Gio.BusNameOwnerFlags.NONE, None,
-                                   lambda *_: loop.quit())
+    Portal(conn, loop, impl is not None)
+    Gio.bus_own_name_on_connection(conn, impl or "org.freedesktop.portal.Desktop", Gio.BusNameOwnerFlags.NONE,
+                                   None, lambda *_: loop.quit())
     loop.run()
     return 0
 

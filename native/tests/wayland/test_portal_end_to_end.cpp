@@ -1,7 +1,9 @@
 // The portal backend end to end through the C interface, on the private
-// session bus the harness started. A stand-in portal (fake_portal.py) serves
-// the public GlobalShortcuts and RemoteDesktop interfaces; the test plays the
-// user and the compositor through its control interface.
+// session bus the harness started. fake_portal.py either stands in for the
+// portal (the public GlobalShortcuts and RemoteDesktop interfaces) or, with
+// KMX_TEST_PORTAL_FRONTEND naming Debian's xdg-desktop-portal, serves the
+// backend interfaces behind that real frontend. The test plays the user and
+// the compositor through the stand-in's control interface.
 #include <gtest/gtest.h>
 #include <keymux/keymux.h>
 #include <signal.h>
@@ -11,6 +13,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -23,6 +27,8 @@ namespace {
 
 constexpr uint32_t KEY_V = 0x19, LEFT_CONTROL = 0xE0, RIGHT_ALT = 0xE6;
 constexpr int EVDEV_V = 47, EVDEV_LEFTCTRL = 29, EVDEV_RIGHTALT = 100;
+constexpr const char* DESKTOP = "org.freedesktop.portal.Desktop";
+constexpr const char* IMPL = "org.freedesktop.impl.portal.desktop.keymuxtest";
 
 std::string last_error(KmxHandle h) {
   char buffer[512] = {};
@@ -47,9 +53,23 @@ class FakePortal {
  public:
   FakePortal() {
     if (sd_bus_open_user(&bus_) < 0) return;
-    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(KMX_FAKE_PORTAL), nullptr};
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ) != 0) pid_ = 0;
-    for (int i = 0; i < 500 && pid_ && !owned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const char* frontend = std::getenv("KMX_TEST_PORTAL_FRONTEND");
+    if (!frontend || !*frontend) {
+      pid_ = start({"/usr/bin/python3", KMX_FAKE_PORTAL}, DESKTOP);
+      return;
+    }
+    control_ = IMPL;
+    char dir[] = "/tmp/keymux-portals-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    portals_ = dir;
+    std::ofstream(portals_ + "/keymuxtest.portal")
+        << "[portal]\nDBusName=" << IMPL
+        << "\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;org.freedesktop.impl.portal.RemoteDesktop;"
+           "\nUseIn=keymuxtest\n";
+    setenv("XDG_DESKTOP_PORTAL_DIR", dir, 1);
+    setenv("XDG_CURRENT_DESKTOP", "keymuxtest", 1);
+    impl_pid_ = start({"/usr/bin/python3", KMX_FAKE_PORTAL, "--impl", IMPL}, IMPL);
+    if (impl_pid_) pid_ = start({frontend}, DESKTOP);
   }
   ~FakePortal() {
     stop();
@@ -58,19 +78,17 @@ class FakePortal {
   bool running() { return pid_ != 0 && owned(); }
 
   void stop() {
-    if (!pid_) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-    for (int i = 0; i < 200 && owned(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    end(pid_, DESKTOP);
+    end(impl_pid_, IMPL);
+    if (!portals_.empty()) {
+      std::remove((portals_ + "/keymuxtest.portal").c_str());
+      std::remove(portals_.c_str());
+      portals_.clear();
+    }
   }
 
-  // Lets the portal quit by itself, as a portal that restarts does.
-  void quit() {
-    call("Quit", "");
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
+  // The portal the library talks to goes away, as one that restarts does.
+  void quit() { end(pid_, DESKTOP); }
 
   void set_bind_response(uint32_t code) { call("SetBindResponse", "u", code); }
   void set_consent(const char* mode) { call("SetConsent", "s", mode); }
@@ -79,63 +97,84 @@ class FakePortal {
   uint32_t live_shortcut_sessions() { return read_u(call("LiveShortcutSessions", "")); }
 
   bool trigger(const char* id, bool down) {
-    sd_bus_message* reply = call("Trigger", "sb", id, down ? 1 : 0);
+    Reply reply = call("Trigger", "sb", id, down ? 1 : 0);
     int found = 0;
-    if (reply) sd_bus_message_read(reply, "b", &found);
-    sd_bus_message_unref(reply);
+    if (reply) sd_bus_message_read(reply.get(), "b", &found);
     return found != 0;
   }
 
   std::vector<std::tuple<std::string, std::string, std::string>> bound() {
     std::vector<std::tuple<std::string, std::string, std::string>> out;
-    sd_bus_message* reply = call("Bound", "");
-    if (reply && sd_bus_message_enter_container(reply, 'a', "(sss)") > 0) {
+    Reply reply = call("Bound", "");
+    if (reply && sd_bus_message_enter_container(reply.get(), 'a', "(sss)") > 0) {
       const char *id, *description, *trigger;
-      while (sd_bus_message_read(reply, "(sss)", &id, &description, &trigger) > 0)
+      while (sd_bus_message_read(reply.get(), "(sss)", &id, &description, &trigger) > 0)
         out.emplace_back(id, description, trigger);
     }
-    sd_bus_message_unref(reply);
     return out;
   }
 
   std::vector<std::pair<int, uint32_t>> keycodes() {
     std::vector<std::pair<int, uint32_t>> out;
-    sd_bus_message* reply = call("Keycodes", "");
-    if (reply && sd_bus_message_enter_container(reply, 'a', "(iu)") > 0) {
+    Reply reply = call("Keycodes", "");
+    if (reply && sd_bus_message_enter_container(reply.get(), 'a', "(iu)") > 0) {
       int32_t code;
       uint32_t state;
-      while (sd_bus_message_read(reply, "(iu)", &code, &state) > 0) out.emplace_back(code, state);
+      while (sd_bus_message_read(reply.get(), "(iu)", &code, &state) > 0) out.emplace_back(code, state);
     }
-    sd_bus_message_unref(reply);
     return out;
   }
 
  private:
-  bool owned() {
+  bool owned(const char* name = DESKTOP) {
     return sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                              "GetNameOwner", nullptr, nullptr, "s", "org.freedesktop.portal.Desktop") >= 0;
+                              "GetNameOwner", nullptr, nullptr, "s", name) >= 0;
   }
+
+  // Spawns a program and waits until it owns name; 0 when it does not.
+  pid_t start(std::vector<const char*> args, const char* name) {
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, args[0], nullptr, nullptr, const_cast<char* const*>(args.data()), environ) != 0) return 0;
+    for (int i = 0; i < 500 && !owned(name); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return pid;
+  }
+
+  void end(pid_t& pid, const char* name) {
+    if (!pid) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    pid = 0;
+    for (int i = 0; i < 200 && owned(name); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  struct Unref {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+  };
+  using Reply = std::unique_ptr<sd_bus_message, Unref>;
 
   template <class... Args>
-  sd_bus_message* call(const char* method, const char* types, Args... args) {
+  Reply call(const char* method, const char* types, Args... args) {
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    const int r = sd_bus_call_method(bus_, "org.freedesktop.portal.Desktop", "/org/keymux/test",
-                                     "org.keymux.TestPortal", method, &error, &reply, types, args...);
+    const int r = sd_bus_call_method(bus_, control_, "/org/keymux/test", "org.keymux.TestPortal", method, &error,
+                                     &reply, types, args...);
     EXPECT_GE(r, 0) << method << ": " << (error.message ? error.message : "");
     sd_bus_error_free(&error);
-    return reply;
+    return Reply(reply);
   }
 
-  static uint32_t read_u(sd_bus_message* reply) {
+  static uint32_t read_u(Reply reply) {
     uint32_t value = 0;
-    if (reply) sd_bus_message_read(reply, "u", &value);
-    sd_bus_message_unref(reply);
+    if (reply) sd_bus_message_read(reply.get(), "u", &value);
     return value;
   }
 
   sd_bus* bus_ = nullptr;
-  pid_t pid_ = 0;
+  const char* control_ = DESKTOP;
+  std::string portals_;
+  pid_t pid_ = 0;       // the portal the library sees
+  pid_t impl_pid_ = 0;  // the backend behind Debian's frontend
 };
 
 class Env {

@@ -93,11 +93,6 @@ void wait_briefly(DirectContext& ctx, uint64_t timeout_us) {
 // Where the consent stands once every received message is handled.
 Status settle_consent(DirectContext& ctx) {
   if (!process_pending(ctx.bus.get())) return KmxError::backend("the D-Bus session bus connection was lost");
-  if (ctx.closed_by_portal) {
-    forget_session(ctx);
-    return KmxError::not_delivered(
-        "the RemoteDesktop portal closed the keyboard session; the next chord asks for consent again");
-  }
   if (ctx.consent == DirectContext::Consent::Asking && ctx.start.done) {
     const Response response = ctx.start.response;
     if (response.code != 0 || !(response.devices & DEVICE_KEYBOARD)) {
@@ -109,6 +104,12 @@ Status settle_consent(DirectContext& ctx) {
     if (!response.restore_token.empty()) ctx.restore_token = response.restore_token;
     ctx.start_slot.reset();
     ctx.consent = DirectContext::Consent::Granted;
+  }
+  // A refused Start closes the session too; the answer above is the better reason.
+  if (ctx.closed_by_portal) {
+    forget_session(ctx);
+    return KmxError::not_delivered(
+        "the RemoteDesktop portal closed the keyboard session; the next chord asks for consent again");
   }
   return {};
 }
