@@ -19,7 +19,7 @@
 #include "platform/x11/x11_threads.h"
 #include "platform/x11/x11_xwayland.h"
 
-namespace kmx::platform {
+namespace kmx::platform::x11 {
 
 namespace {
 
@@ -359,7 +359,7 @@ void worker_body(int wake_fd, uint32_t raw_mask, queue::Receiver<Command> comman
 
 }  // namespace
 
-Result<BackendStart> spawn(uint32_t raw_mask) {
+Result<BackendStart> spawn(uint32_t raw_mask, std::shared_ptr<DirectContext>& direct_out) {
   if (!x11::xlib_threads_ready()) return KmxError::backend("XInitThreads failed: Xlib cannot be used from threads");
 
   x11::SigpipeGuard no_sigpipe;
@@ -408,9 +408,10 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   // Under Xwayland injection and observation reach X11 clients only.
   if (x11::is_xwayland(display)) capabilities &= ~INJECTION_CAPABILITIES;
 
+  direct_out = std::move(direct);
   BackendStart start{std::move(command_tx), pipes.motion, std::move(pipes.receiver), "x11",
-                     wake->handle,          capabilities, std::move(worker.value()), std::move(direct)};
+                     wake->handle,          capabilities, std::move(worker.value()), nullptr};
   return start;
 }
 
-}  // namespace kmx::platform
+}  // namespace kmx::platform::x11

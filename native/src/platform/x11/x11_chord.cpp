@@ -8,7 +8,7 @@
 #include "platform/x11/x11_direct.h"
 #include "platform/x11/x11_display.h"
 
-namespace kmx::platform {
+namespace kmx::platform::x11 {
 
 namespace {
 
@@ -103,4 +103,4 @@ Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const u
   return out;
 }
 
-}  // namespace kmx::platform
+}  // namespace kmx::platform::x11
