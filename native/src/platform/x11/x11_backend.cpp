@@ -194,7 +194,8 @@ class Worker {
   // modifier map the grabs follow their keys and the lock modifiers.
   void keyboard_changed() {
     locks_ = x11::lock_masks(grab_display_);
-    regrab_all();
+    x11::X11Registrar registrar = registrar_for_apply();
+    if (!registrar.grabs_current()) registrar.regrab_all();
   }
 
   // The XInput 2 grab activated instead of the core one.

@@ -187,6 +187,14 @@ void X11Registrar::finish() {
     std::fprintf(stderr, "[keymux] X11 ungrab failed: %s\n", error_text(display_, code).c_str());
 }
 
+bool X11Registrar::grabs_current() const {
+  for (const auto& [serial, entry] : table_.entries()) {
+    const auto grab = resolve(entry.accelerator);
+    if (!grab || grab->keycode != entry.grab.keycode || grab->locks != entry.grab.locks) return false;
+  }
+  return true;
+}
+
 void X11Registrar::regrab_all() {
   for (auto& [serial, entry] : table_.entries()) send_ungrab(entry.grab, ungrabs_);
   finish();

@@ -55,6 +55,7 @@ class GrabTable {
   std::optional<KmxEvent> remove(GrabHandle handle);
   // For taking every grab again under a new keyboard mapping.
   std::map<uint64_t, Entry>& entries() { return entries_; }
+  const std::map<uint64_t, Entry>& entries() const { return entries_; }
 
   // A press delivered by one of our grabs. A press of a held hot key
   // (auto-repeat) and presses that match no grab give nothing.
@@ -104,6 +105,9 @@ class X11Registrar {
   // codes (after a keyboard mapping change). A combination that can no
   // longer be grabbed is logged and stays registered without a grab.
   void regrab_all();
+  // True when every grab still matches the keycode its key resolves to now
+  // and the lock modifiers in force.
+  bool grabs_current() const;
 
  private:
   struct Pending {
