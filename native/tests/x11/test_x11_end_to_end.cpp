@@ -550,7 +550,7 @@ TEST_F(X11EndToEnd, SxhkdBindingsAndOursRefuseEachOther) {
     KmxShortcut s{1, "Ctrl+F8", ""};
     // sxhkd takes its grabs once it has started; until then the apply works.
     KmxStatus status = KMX_OK;
-    for (int i = 0; i < 200 && status == KMX_OK; ++i) {
+    for (int i = 0; i < 750 && status == KMX_OK; ++i) {
       status = apply({s});
       if (status == KMX_OK) {
         ASSERT_EQ(apply({}), KMX_OK);
