@@ -255,7 +255,12 @@ TEST(QueueStress, NoMotionIsLeftInTheSlotWhileEveryPollerSleeps) {
     if (!both) break;
     while (pipes.receiver.try_recv()) {
     }
-    EXPECT_FALSE(pipes.motion.pending()) << "round " << round;
+    // A poller that took the motion just as the waking key arrived hands the
+    // key out first and puts the motion back, doorbell rung, for the next poll.
+    if (pipes.motion.pending()) {
+      EXPECT_TRUE(pipes.motion.take_token()) << "round " << round << ": a motion waits without its doorbell";
+      pipes.motion.take();
+    }
   }
   pipes.sender.reset();
   go.store(ROUNDS + 2);
