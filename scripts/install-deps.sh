@@ -11,6 +11,7 @@ packages=(
   libhunspell-dev hunspell-en-us
   libtesseract-dev libleptonica-dev tesseract-ocr-eng imagemagick fonts-dejavu-core
   g++-mingw-w64-x86-64 wine wine64
+  libconcurrentqueue-dev libboost-dev
 )
 
 missing=()
