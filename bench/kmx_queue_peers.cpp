@@ -252,13 +252,9 @@ int main() {
       {
         auto pipe = make_pipe(q);
         append(r[q].send, send_cost(*pipe));
-      }
-      {
-        auto pipe = make_pipe(q);
+        pipe = make_pipe(q);
         r[q].tp1.push_back(throughput(*pipe, 1));
-      }
-      {
-        auto pipe = make_pipe(q);
+        pipe = make_pipe(q);
         r[q].tp4.push_back(throughput(*pipe, 4));
       }
       {

@@ -3,7 +3,7 @@
 #   core, X11 and helper programs under ASan+UBSan and under TSan,
 #   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
 #   the Windows DLL under Wine, the fuzzers, and a release build with the
-#   packaging test and the queue benchmark.
+#   packaging test and the queue benchmark (beside its peer queues).
 # Usage: scripts/test-all.sh [suite...]   (default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -42,7 +42,7 @@ preset_suite() {
 # The release build also runs what sanitizers rule out (a C host built
 # against the installed package), then prints the queue's figures.
 release_suite() {
-  preset_suite release && build/release/bench/kmx_queue_bench
+  preset_suite release && build/release/bench/kmx_queue_peers
 }
 
 all=(dev tsan macos-sim macos-sim-tsan windows fuzz release)
