@@ -45,14 +45,8 @@ class EventCount {
   bool wait(uint64_t key, std::optional<Clock::time_point> deadline) {
     bool woken = true;
     if (!deadline) {
-      // Untimed sleepers wait on the wake word itself: the producer's wake
-      // is then one system call, with no mutex or condition variable for
-      // the woken thread to get through.
-      for (;;) {
-        const uint32_t seen = wake_.load(std::memory_order_seq_cst);
-        if (epoch() != key) break;
-        wake_.wait(seen, std::memory_order_seq_cst);
-      }
+      std::unique_lock lock(mu_);
+      while (epoch() == key) cv_.wait(lock);
     } else {
       std::unique_lock lock(mu_);
       while (epoch() == key) {
@@ -75,14 +69,15 @@ class EventCount {
         break;
       }
     }
-    // An untimed waiter read the wake word before it checked the epoch, so
-    // it either saw the new epoch or sleeps on a word that has changed.
-    wake_.fetch_add(1, std::memory_order_seq_cst);
-    wake_.notify_all();
-    // A timed waiter checks the epoch under the mutex: once we held it, each
-    // one either saw the new epoch or is inside the condition variable's wait.
+    // A waiter checks the epoch under the mutex: once we held it, each one
+    // either saw the new epoch or is inside the condition variable's wait.
+    // A lone registered waiter is the only thread that can be in there.
     { std::lock_guard lock(mu_); }
-    cv_.notify_all();
+    if ((s & WAITER_MASK) == WAITER) {
+      cv_.notify_one();
+    } else {
+      cv_.notify_all();
+    }
   }
 
  private:
@@ -95,7 +90,6 @@ class EventCount {
   uint64_t epoch() const noexcept { return state_.load(std::memory_order_seq_cst) >> EPOCH_SHIFT; }
 
   std::atomic<uint64_t> state_{0};
-  std::atomic<uint32_t> wake_{0};
   std::mutex mu_;
   std::condition_variable cv_;
 };

@@ -38,7 +38,14 @@ class MpscQueue {
     delete spare_.load(std::memory_order_acquire);
   }
 
-  void push(T value) {
+// HACK: gcc 12 reports the moved-from slot of variant<...> (and its optional) as
+// "maybe uninitialized" once push or try_pop is inlined (a known false positive).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+  void push(const T& value) { push(T(value)); }
+  void push(T&& value) {
     Block* next_block = nullptr;
     uint64_t tail = tail_index_.load(std::memory_order_acquire);
     Block* block = tail_block_.load(std::memory_order_acquire);
@@ -71,12 +78,6 @@ class MpscQueue {
     }
   }
 
-// HACK: gcc 12 reports the moved-from slot of optional<variant<...>> as
-// "maybe uninitialized" once try_pop is inlined (a known false positive).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
   // Takes the oldest element. A producer caught between its claim and its
   // write is waited for (a few instructions), so "empty" is never reported
   // while an element pushed before this call is still in flight.
@@ -140,12 +141,13 @@ class MpscQueue {
 
   // The consumer hands its drained block back through one spare place, so
   // a steady stream allocates nothing. Whoever exchanges a block out of
-  // the place owns it alone.
-  Block* fresh_block() {
+  // the place owns it alone. Kept out of line: the push that a block end
+  // would bloat is the hot path.
+  [[gnu::noinline]] Block* fresh_block() {
     if (Block* b = spare_.exchange(nullptr, std::memory_order_acquire)) return b;
     return new Block();
   }
-  void recycle(Block* b) noexcept {
+  [[gnu::noinline]] void recycle(Block* b) noexcept {
     for (Slot& slot : b->slots) slot.written.store(false, std::memory_order_relaxed);
     b->next.store(nullptr, std::memory_order_relaxed);
     Block* empty = nullptr;
