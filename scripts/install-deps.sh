@@ -21,6 +21,7 @@ packages=(
   g++-mingw-w64-x86-64 wine wine64
   python3-pytest python3-venv python3-setuptools
   libsystemd-dev libxkbcommon-dev xkb-data dbus-daemon python3-gi gir1.2-glib-2.0 xdg-desktop-portal
+  libconcurrentqueue-dev libboost-dev
 )
 # The Node package needs Node.js 18 or later with npm; Debian's serves
 # where none is installed.

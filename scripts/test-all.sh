@@ -3,8 +3,8 @@
 #   core, X11 and helper programs under ASan+UBSan and under TSan,
 #   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
 #   the Windows DLL under Wine, the fuzzers, and a release build with the
-#   packaging test, the queue and X11 benchmarks, and the Node and Python
-#   packages.
+#   packaging test, the queue benchmark (beside its peer queues) and the X11
+#   benchmark, and the Node and Python packages.
 # Usage: scripts/test-all.sh [suite...]   (default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +44,7 @@ preset_suite() {
 # against the installed package), then prints the queue's figures and the
 # X11 backend's beside bare Xlib clients.
 release_suite() {
-  preset_suite release && build/release/bench/kmx_queue_bench &&
+  preset_suite release && build/release/bench/kmx_queue_peers &&
     { [ ! -x build/release/bench/kmx_x11_bench ] ||
       native/tests/x11/with_xvfb.sh build/release/bench/kmx_x11_bench; }
 }

@@ -35,9 +35,17 @@ class MpscQueue {
     while (try_pop()) {
     }
     delete head_block_;
+    delete spare_.load(std::memory_order_acquire);
   }
 
-  void push(T value) {
+// HACK: gcc 12 reports the moved-from slot of variant<...> (and its optional) as
+// "maybe uninitialized" once push or try_pop is inlined (a known false positive).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+  void push(const T& value) { push(T(value)); }
+  void push(T&& value) {
     Block* next_block = nullptr;
     uint64_t tail = tail_index_.load(std::memory_order_acquire);
     Block* block = tail_block_.load(std::memory_order_acquire);
@@ -50,7 +58,7 @@ class MpscQueue {
         block = tail_block_.load(std::memory_order_acquire);
         continue;
       }
-      if (offset + 1 == BLOCK_CAP && next_block == nullptr) next_block = new Block();
+      if (offset + 1 == BLOCK_CAP && next_block == nullptr) next_block = fresh_block();
 
       const uint64_t new_tail = tail + (1u << SHIFT);
       if (tail_index_.compare_exchange_weak(tail, new_tail, std::memory_order_seq_cst, std::memory_order_acquire)) {
@@ -63,19 +71,13 @@ class MpscQueue {
         Slot& slot = block->slots[offset];
         ::new (static_cast<void*>(slot.storage)) T(std::move(value));
         slot.written.store(true, std::memory_order_release);
-        delete next_block;  // allocated for a block end another producer reached first
+        if (next_block) recycle(next_block);  // taken for a block end another producer reached first
         return;
       }
       block = tail_block_.load(std::memory_order_acquire);
     }
   }
 
-// HACK: gcc 12 reports the moved-from slot of optional<variant<...>> as
-// "maybe uninitialized" once try_pop is inlined (a known false positive).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
   // Takes the oldest element. A producer caught between its claim and its
   // write is waited for (a few instructions), so "empty" is never reported
   // while an element pushed before this call is still in flight.
@@ -103,7 +105,7 @@ class MpscQueue {
         backoff(spins);
         next = head_block_->next.load(std::memory_order_acquire);
       }
-      delete head_block_;
+      recycle(head_block_);
       head_block_ = next;
       head_index_ += 2u << SHIFT;  // past the sentinel
     } else {
@@ -119,25 +121,46 @@ class MpscQueue {
   static constexpr unsigned SHIFT = 1;
   static constexpr uint64_t LAP = 32;
   static constexpr size_t BLOCK_CAP = LAP - 1;
+  static constexpr size_t CACHE_LINE = 64;
 
-  struct Slot {
+  // A slot per cache line (a 56-byte event and its flag fill one exactly),
+  // so a producer writing one slot never shares a line with the consumer
+  // reading the one before. The link sits apart, after the slots.
+  struct alignas(CACHE_LINE) Slot {
     std::atomic<bool> written{false};
     alignas(T) unsigned char storage[sizeof(T)];
   };
   struct Block {
-    std::atomic<Block*> next{nullptr};
     Slot slots[BLOCK_CAP];
+    alignas(CACHE_LINE) std::atomic<Block*> next{nullptr};
   };
 
   static void backoff(unsigned spins) {
     if (spins > 16) std::this_thread::yield();
   }
 
+  // The consumer hands its drained block back through one spare place, so
+  // a steady stream allocates nothing. Whoever exchanges a block out of
+  // the place owns it alone. Kept out of line: the push that a block end
+  // would bloat is the hot path.
+  [[gnu::noinline]] Block* fresh_block() {
+    if (Block* b = spare_.exchange(nullptr, std::memory_order_acquire)) return b;
+    return new Block();
+  }
+  [[gnu::noinline]] void recycle(Block* b) noexcept {
+    for (Slot& slot : b->slots) slot.written.store(false, std::memory_order_relaxed);
+    b->next.store(nullptr, std::memory_order_relaxed);
+    Block* empty = nullptr;
+    if (!spare_.compare_exchange_strong(empty, b, std::memory_order_release, std::memory_order_relaxed)) delete b;
+  }
+
   // Producers. Padding keeps the two sides on separate cache lines without
   // over-aligning the type (which not every allocator path honours).
   std::atomic<uint64_t> tail_index_{0};
   std::atomic<Block*> tail_block_{nullptr};
-  [[maybe_unused]] char pad_[64];
+  [[maybe_unused]] char pad_[CACHE_LINE];
+  std::atomic<Block*> spare_{nullptr};
+  [[maybe_unused]] char pad2_[CACHE_LINE];
   // The consumer side, under consumer_mu_.
   std::mutex consumer_mu_;
   uint64_t head_index_ = 0;
