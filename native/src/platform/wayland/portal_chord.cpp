@@ -153,18 +153,7 @@ Status send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers, uint3
 
   // Without key state nothing the user holds can be left out of the plan.
   const auto plan = chord::plan_chord({}, codes, main);
-  size_t posted = 0;
-  std::optional<KmxError> failure;
-  for (const chord::ChordStep& step : plan) {
-    failure = post_key(ctx, step.code, step.press);
-    if (failure) break;
-    ++posted;
-  }
-  if (!failure) return {};
-  if (posted == 0) return KmxError::not_delivered(failure->display());
-  for (uint32_t code : chord::plan_cleanup(plan, posted)) post_key(ctx, code, false);
-  return KmxError::delivery_uncertain("posted " + std::to_string(posted) + " of " + std::to_string(plan.size()) +
-                                      " chord events before a later one failed: " + failure->display());
+  return chord::post_plan(plan, [&ctx](uint32_t code, bool press) { return post_key(ctx, code, press); });
 }
 
 Result<std::vector<bool>> is_key_down_many(DirectContext&, std::span<const uint32_t>) {
