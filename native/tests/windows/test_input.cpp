@@ -346,8 +346,8 @@ struct TableRow {
 const std::vector<TableRow>& table_rows() {
   static const std::vector<TableRow> rows{
 #define NONE 0
-#define KMX_KEY(usage, name, win, mac, x11) {usage, name, win},
-#define KMX_MODIFIER(usage, name, win, mac, x11) {usage, name, win},
+#define KMX_KEY(usage, name, win, mac, x11, evdev) {usage, name, win},
+#define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, name, win},
 #include "model/keys.inc"
 #undef KMX_KEY
 #undef KMX_MODIFIER
