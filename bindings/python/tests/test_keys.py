@@ -27,7 +27,7 @@ def test_x11_native_codes_name_the_keys_the_server_maps_there():
     assert display, "cannot open the X display"
     try:
         keysyms = {}
-        for m in re.finditer(r'KMX_(?:KEY|MODIFIER)\(0x\w+,\s*"(\w+)",\s*0x\w+,\s*\w+,\s*(0x\w+)\)', TABLE.read_text()):
+        for m in re.finditer(r'KMX_(?:KEY|MODIFIER)\(0x\w+,\s*"(\w+)",\s*0x\w+,\s*\w+,\s*(0x\w+),\s*\d+\)', TABLE.read_text()):
             name = re.sub(r"^(Left|Right)(Control|Shift|Alt|Meta)$", r"\2\1", m.group(1))
             keysyms[name] = int(m.group(2), 16)
         native = json.loads((ROOT / "bindings/python/src/keymux/keys.json").read_text())["native"]["x11"]
