@@ -88,7 +88,8 @@ class MacRuntimeTest : public ::testing::Test {
     EXPECT_EQ(after.event_sources, before_.event_sources);
     EXPECT_EQ(after.hotkeys, before_.hotkeys + leaked_hotkeys_);
     EXPECT_EQ(after.open_fds, before_.open_fds);
-    EXPECT_FALSE(thread_named("keymux-macos"));
+    // A joined thread can stay listed for a moment while the kernel reaps it.
+    EXPECT_TRUE(eventually([] { return !thread_named("keymux-macos"); }));
     kmxsim_reset();
   }
 
