@@ -10,6 +10,7 @@
 
 #include "model/event.h"
 #include "platform/linux/linux_backends.h"
+#include "platform/worker_start.h"
 #include "platform/wayland/portal_direct.h"
 #include "platform/wayland/portal_shortcuts.h"
 
@@ -160,15 +161,7 @@ Result<BackendStart> spawn(uint32_t raw_mask, std::shared_ptr<DirectContext>& di
   }
   pipes.sender.reset();
 
-  auto [init, why] = init_rx.recv(std::nullopt);
-  if (!init) {
-    worker->join();
-    return KmxError::backend("portal backend exited during initialization");
-  }
-  if (!*init) {
-    worker->join();
-    return std::move(*init).error();
-  }
+  if (auto started = await_worker_start(*worker, init_rx, "portal"); !started) return std::move(started).error();
   BackendStart start{std::move(command_tx), pipes.motion,        std::move(pipes.receiver), "wayland-portal",
                      wake->handle,          PORTAL_CAPABILITIES, std::move(worker.value()), nullptr};
   return start;

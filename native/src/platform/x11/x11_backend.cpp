@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "hotkeys/hotkey_set.h"
+#include "platform/worker_start.h"
 #include "platform/x11/x11_direct.h"
 #include "platform/x11/x11_hotkeys.h"
 #include "platform/x11/x11_raw_input.h"
@@ -393,15 +394,7 @@ Result<BackendStart> spawn(uint32_t raw_mask, std::shared_ptr<DirectContext>& di
   }
   pipes.sender.reset();
 
-  auto [init, why] = init_rx.recv(std::nullopt);
-  if (!init) {
-    worker->join();
-    return KmxError::backend("X11 backend exited during initialization");
-  }
-  if (!*init) {
-    worker->join();
-    return std::move(*init).error();
-  }
+  if (auto started = await_worker_start(*worker, init_rx, "X11"); !started) return std::move(started).error();
 
   uint64_t capabilities = (has_xtest && x11::X11RawInput::xinput2_opcode(display) >= 0)
                               ? ALL_CAPABILITIES
