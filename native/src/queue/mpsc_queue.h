@@ -35,7 +35,7 @@ class MpscQueue {
     while (try_pop()) {
     }
     delete head_block_;
-    delete spare_.load(std::memory_order_acquire);
+    for (std::atomic<Block*>& spare : spares_) delete spare.load(std::memory_order_acquire);
   }
 
 // HACK: gcc 12 reports the moved-from slot of variant<...> (and its optional) as
@@ -94,7 +94,9 @@ class MpscQueue {
 
     const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
     Slot& slot = head_block_->slots[offset];
-    for (unsigned spins = 0; !slot.written.load(std::memory_order_acquire); ++spins) backoff(spins);
+    // The producer is writing this very line: every look would pull it back
+    // from under the producer's stores, so looks are spaced out.
+    for (unsigned spins = 0; !slot.written.load(std::memory_order_acquire); ++spins) patient_backoff(spins);
     T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
     std::optional<T> out(std::move(*stored));
     stored->~T();
@@ -138,20 +140,38 @@ class MpscQueue {
   static void backoff(unsigned spins) {
     if (spins > 16) std::this_thread::yield();
   }
+  // Waits twice as long on every round without touching shared memory,
+  // then yields.
+  static void patient_backoff(unsigned spins) {
+    if (spins > 10) {
+      std::this_thread::yield();
+      return;
+    }
+    for (unsigned i = 0; i < (4u << spins); ++i) std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
 
-  // The consumer hands its drained block back through one spare place, so
-  // a steady stream allocates nothing. Whoever exchanges a block out of
-  // the place owns it alone. Kept out of line: the push that a block end
-  // would bloat is the hot path.
+  // The consumer hands its drained blocks back through a few spare places,
+  // so a steady stream allocates nothing, and a burst that outruns the
+  // consumer by a few blocks neither: a malloc here and a free on the
+  // consumer's thread would meet on the allocator's lock. Whoever exchanges
+  // a block out of a place owns it alone. Kept out of line: the push that a
+  // block end would bloat is the hot path.
   [[gnu::noinline]] Block* fresh_block() {
-    if (Block* b = spare_.exchange(nullptr, std::memory_order_acquire)) return b;
+    for (std::atomic<Block*>& spare : spares_)
+      if (spare.load(std::memory_order_relaxed) != nullptr)
+        if (Block* b = spare.exchange(nullptr, std::memory_order_acquire)) return b;
     return new Block();
   }
   [[gnu::noinline]] void recycle(Block* b) noexcept {
     for (Slot& slot : b->slots) slot.written.store(false, std::memory_order_relaxed);
     b->next.store(nullptr, std::memory_order_relaxed);
-    Block* empty = nullptr;
-    if (!spare_.compare_exchange_strong(empty, b, std::memory_order_release, std::memory_order_relaxed)) delete b;
+    for (std::atomic<Block*>& spare : spares_) {
+      Block* empty = nullptr;
+      if (spare.load(std::memory_order_relaxed) == nullptr &&
+          spare.compare_exchange_strong(empty, b, std::memory_order_release, std::memory_order_relaxed))
+        return;
+    }
+    delete b;
   }
 
   // Producers. Padding keeps the two sides on separate cache lines without
@@ -159,13 +179,18 @@ class MpscQueue {
   std::atomic<uint64_t> tail_index_{0};
   std::atomic<Block*> tail_block_{nullptr};
   [[maybe_unused]] char pad_[CACHE_LINE];
-  std::atomic<Block*> spare_{nullptr};
+  // 32 blocks of 31 events: a burst of a thousand events, 64 KiB at most.
+  static constexpr size_t SPARES = 32;
+  std::atomic<Block*> spares_[SPARES] = {};
   [[maybe_unused]] char pad2_[CACHE_LINE];
   // The consumer side, under consumer_mu_.
   std::mutex consumer_mu_;
   uint64_t head_index_ = 0;
   uint64_t seen_tail_ = 0;
   Block* head_block_ = nullptr;
+  // Whatever follows the queue (a channel's flags, which every send reads)
+  // stays off the line that every take writes.
+  [[maybe_unused]] char pad3_[CACHE_LINE];
 };
 
 }  // namespace kmx::queue

@@ -1,8 +1,14 @@
 #include "runtime/poll.h"
 
+#include <thread>
+
 namespace kmx::runtime {
 
 namespace {
+
+// Wakes closer than this after falling asleep come from a burst.
+constexpr auto BURST_GAP = std::chrono::microseconds(20);
+thread_local bool burst_woke_last_sleep = false;
 
 // Takes the waiting motion, unless an event queued before it is still in
 // the queue: a producer that pushed a key and then stored a motion may have
@@ -29,6 +35,17 @@ uint32_t poll_event(const platform::EventReceiver& events, const platform::Motio
   if (auto m = take_motion(events, motion)) {
     *out = *m;
     return KMX_OK;
+  }
+  // The last sleep of this thread was cut short by a producer in the middle
+  // of a burst. If that producer shares this CPU, every event would cost a
+  // sleep, a wake and two switches; letting it run on once ends that.
+  if (burst_woke_last_sleep && timeout_ms != 0) {
+    burst_woke_last_sleep = false;
+    std::this_thread::yield();
+    if (auto e = events.try_recv()) {
+      *out = *e;
+      return KMX_OK;
+    }
   }
   const queue::Deadline deadline = queue::deadline_after_ms(timeout_ms);
   queue::EventCount& notifier = events.notifier();
@@ -62,7 +79,9 @@ uint32_t poll_event(const platform::EventReceiver& events, const platform::Motio
       notifier.cancel_wait();
       return KMX_ERR_TIMEOUT;
     }
+    const auto asleep = queue::Clock::now();
     notifier.wait(key, deadline);
+    burst_woke_last_sleep = queue::Clock::now() - asleep < BURST_GAP;
   }
 }
 

@@ -53,6 +53,24 @@ TEST(EventCount, ARegistrationAfterANotifyIsWokenByTheNext) {
   }
 }
 
+TEST(EventCount, ANotifyEndsATimedSleepLongBeforeItsDeadline) {
+  EventCount ec;
+  std::atomic<bool> asleep{false};
+  bool woken = false;
+  const auto start = EventCount::Clock::now();
+  std::thread sleeper([&] {
+    const uint64_t key = ec.prepare_wait();
+    asleep.store(true);
+    woken = ec.wait(key, EventCount::Clock::now() + std::chrono::seconds(30));
+  });
+  while (!asleep.load()) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // into the kernel's wait, most likely
+  ec.notify();
+  sleeper.join();
+  EXPECT_TRUE(woken);
+  EXPECT_LT(EventCount::Clock::now() - start, std::chrono::seconds(20)) << "the wake was lost; the deadline ended the wait";
+}
+
 TEST(EventCount, TimedWaitWithoutNotifyTimesOut) {
   EventCount ec;
   const uint64_t key = ec.prepare_wait();
