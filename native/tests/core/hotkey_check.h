@@ -138,7 +138,9 @@ inline std::string apply_and_compare(TestSet& set, FaultRegistrar& registrar, Ho
 inline std::string describe(const FaultPlan& plan) {
   std::string out;
   for (const auto& [index, fault] : plan) {
-    out += "#" + std::to_string(index) + (fault == Fault::Soft ? "soft " : "hard ");
+    out += '#';  // appended piece by piece: gcc 12 warns falsely on "text" + string&& at -O2
+    out += std::to_string(index);
+    out += fault == Fault::Soft ? "soft " : "hard ";
   }
   return out.empty() ? "no fault" : out;
 }
