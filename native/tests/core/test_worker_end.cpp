@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "resident_memory.h"
 #include "runtime_fixture.h"
 
 namespace kmx::testing {
@@ -130,7 +131,8 @@ using Soak = RuntimeTest;
 
 // Apply, chord, clear as fast as they go, for KMX_SOAK_SECONDS (2 s by
 // default): a poller on another thread sees every press followed by its
-// release, whether the key went up before the clear or was still held.
+// release, whether the key went up before the clear or was still held, and
+// what the process holds stays flat after the first tenth of the run.
 TEST_F(Soak, EveryPressHasItsReleaseUnderApplyChordClear) {
   create();
   std::map<uint64_t, int> down;  // per id: 1 while pressed
@@ -146,9 +148,16 @@ TEST_F(Soak, EveryPressHasItsReleaseUnderApplyChordClear) {
     }
   });
   const uint32_t mods[] = {0xE0, 0xE1};
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(soak_seconds());
-  uint64_t cycles = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const auto until = start + std::chrono::seconds(soak_seconds());
+  const auto warm = start + std::chrono::seconds(soak_seconds()) / 10;
+  uint64_t cycles = 0, cycles_warm = 0;
+  size_t memory_warm = 0;
   while (std::chrono::steady_clock::now() < until && !broken) {
+    if (cycles_warm == 0 && std::chrono::steady_clock::now() >= warm) {
+      cycles_warm = cycles;
+      memory_warm = held_memory_bytes();
+    }
     const uint64_t id = 100 + cycles % 3;
     const KmxShortcut set[] = {{id, "Ctrl+Shift+F3", ""}, {7, "Alt+F4", ""}};
     ASSERT_EQ(kmx_apply_hotkeys(handle_, set, 2), KMX_OK);
@@ -170,12 +179,17 @@ TEST_F(Soak, EveryPressHasItsReleaseUnderApplyChordClear) {
     ASSERT_EQ(kmx_apply_hotkeys(handle_, nullptr, 0), KMX_OK);
     ++cycles;
   }
+  const size_t memory_end = held_memory_bytes();
   ASSERT_EQ(kmx_stop(handle_), KMX_OK);
   poller.join();
   EXPECT_FALSE(broken.load());
   for (const auto& [id, state] : down) EXPECT_EQ(state, 0) << "id " << id << " left pressed";
   EXPECT_EQ(presses.load(), 2 * cycles);
-  std::printf("[ soak ] %llu cycles\n", static_cast<unsigned long long>(cycles));
+  ASSERT_NE(cycles_warm, 0u);
+  EXPECT_LE(memory_end, memory_warm + allowed_growth(cycles - cycles_warm))
+      << "from " << memory_warm << " to " << memory_end << " bytes over " << cycles - cycles_warm << " cycles";
+  std::printf("[ soak ] %llu cycles; memory %zu -> %zu bytes\n", static_cast<unsigned long long>(cycles), memory_warm,
+              memory_end);
 }
 
 }  // namespace
