@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "e2e_support.h"
+#include "press_release_check.h"
 #include "resident_memory.h"
 
 namespace kmx::testing {
@@ -196,22 +197,13 @@ TEST_F(HostSafety, TightApplyChordClearLoopDeliversEveryPressWithItsRelease) {
   });
   // A chord still on its way may land on the next cycle's registration, so
   // one id can see several presses: each followed by its release.
-  std::map<uint64_t, uint8_t> pressed;  // ids whose last event was a press
-  size_t presses = 0, broken = 0;
+  PressReleaseCheck check;
   auto take = [&] {
     KmxEvent e{};
     while (kmx_poll_event(h, &e, 0) == KMX_OK) {
       ASSERT_EQ(e.kind, KMX_EVENT_HOTKEY);
       if (e.shortcut_id > highest_seen.load()) highest_seen = e.shortcut_id;
-      const bool was_down = pressed.count(e.shortcut_id) != 0;
-      if (was_down == (e.down != 0) && ++broken <= 5)
-        ADD_FAILURE() << "shortcut " << e.shortcut_id << (e.down ? ": a second press" : ": a release without press");
-      if (e.down) {
-        pressed[e.shortcut_id] = 1;
-        ++presses;
-      } else {
-        pressed.erase(e.shortcut_id);
-      }
+      check.take(e);
     }
   };
   while (!done) {
@@ -223,14 +215,13 @@ TEST_F(HostSafety, TightApplyChordClearLoopDeliversEveryPressWithItsRelease) {
   drain();  // the last posts and Carbon events, all for registrations now gone
   take();
 
-  EXPECT_EQ(broken, 0u);
-  for (const auto& [id, down] : pressed) ADD_FAILURE() << "shortcut " << id << " was left pressed";
-  EXPECT_GT(presses, 0u) << cycles.load() << " cycles";
+  check.expect_all_released();
+  EXPECT_GT(check.presses(), 0u) << cycles.load() << " cycles";
   ASSERT_NE(cycles_warm, 0u);
   EXPECT_LE(memory_end, memory_warm + allowed_growth(cycles - cycles_warm))
       << "from " << memory_warm << " to " << memory_end << " bytes over " << cycles - cycles_warm << " cycles";
   std::printf("[soak] %llu cycles, %zu presses each with its release; memory %zu -> %zu bytes\n",
-              static_cast<unsigned long long>(cycles.load()), presses, memory_warm, memory_end);
+              static_cast<unsigned long long>(cycles.load()), check.presses(), memory_warm, memory_end);
 }
 
 }  // namespace

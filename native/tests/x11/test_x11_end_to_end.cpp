@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <keymux/keymux.h>
 
+#include "press_release_check.h"
 #include "resident_memory.h"
 
 #include <X11/Xlib.h>
@@ -631,20 +632,7 @@ TEST_F(X11EndToEnd, ApplyChordClearLoopGivesEveryPressItsRelease) {
   // must hold is that every press has its release and none comes alone.
   // Events are checked as they come, so that the test holds no more memory
   // as it goes than the library should.
-  std::map<uint64_t, bool> pressed;  // ids whose last event was a press
-  size_t presses = 0, broken = 0;
-  auto check = [&](const KmxEvent& e) {
-    if (e.kind != KMX_EVENT_HOTKEY) return;
-    const bool was_down = pressed.count(e.shortcut_id) != 0;
-    if (was_down == (e.down != 0) && ++broken <= 5)
-      ADD_FAILURE() << "cycle " << e.shortcut_id << (e.down ? ": a second press" : ": a release without press");
-    if (e.down) {
-      pressed[e.shortcut_id] = true;
-      ++presses;
-    } else {
-      pressed.erase(e.shortcut_id);
-    }
-  };
+  kmx::testing::PressReleaseCheck check;
   uint64_t cycles = 0, cycles_warm = 0;
   size_t memory_warm = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -658,18 +646,17 @@ TEST_F(X11EndToEnd, ApplyChordClearLoopGivesEveryPressItsRelease) {
     ASSERT_EQ(chord({LEFT_CONTROL, LEFT_SHIFT}, KEY_F3), KMX_OK) << last_error(h);
     ASSERT_EQ(apply({}), KMX_OK) << last_error(h);
     KmxEvent e{};
-    while (kmx_poll_event(h, &e, 0) == KMX_OK) check(e);
+    while (kmx_poll_event(h, &e, 0) == KMX_OK) check.take(e);
   }
   const size_t memory_end = held_memory_bytes();
-  for (const KmxEvent& e : drain()) check(e);
-  EXPECT_EQ(broken, 0u) << "of " << cycles << " cycles";
-  for (const auto& [id, down] : pressed) ADD_FAILURE() << "cycle " << id << " was left pressed";
-  EXPECT_GE(presses * 2, cycles) << "most chords fire their hot key";
+  for (const KmxEvent& e : drain()) check.take(e);
+  check.expect_all_released();
+  EXPECT_GE(check.presses() * 2, cycles) << "most chords fire their hot key";
   ASSERT_NE(cycles_warm, 0u);
   EXPECT_LE(memory_end, memory_warm + allowed_growth(cycles - cycles_warm))
       << "from " << memory_warm << " to " << memory_end << " bytes over " << cycles - cycles_warm << " cycles";
   std::printf("[ soak ] %llu cycles, %zu presses; memory %zu -> %zu bytes\n", static_cast<unsigned long long>(cycles),
-              presses, memory_warm, memory_end);
+              check.presses(), memory_warm, memory_end);
 }
 
 TEST_F(X11EndToEnd, AcceleratorsNamingOneGrabAreOneHotkey) {
