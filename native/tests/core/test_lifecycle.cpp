@@ -132,7 +132,7 @@ TEST_F(Lifecycle, DestroyWaitsForCallsInFlight) {
   runtime::Timeouts t;
   t.raw_mask = std::chrono::milliseconds(2000);
   create_with(t);
-  scripted::control().reply_delay_ms = 300;
+  scripted::control().reply_delay_ms = 1000;
   std::atomic<bool> returned{false};
   std::thread caller([&] {
     EXPECT_EQ(kmx_set_raw_mask(handle_, 0x1), KMX_OK);
@@ -140,7 +140,12 @@ TEST_F(Lifecycle, DestroyWaitsForCallsInFlight) {
   });
   while (scripted::control().commands_handled.load() == 0) std::this_thread::yield();
   kmx_destroy(handle_);
-  EXPECT_TRUE(returned.load());  // the call in flight finished before destroy went on
+  // The call in flight finished before destroy went on. Its flag is set just
+  // after it returns, so it is given a moment; a destroy that did not wait
+  // would leave it unset for most of the reply's second.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+  while (!returned.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  EXPECT_TRUE(returned.load());
   handle_ = nullptr;
   caller.join();
 }

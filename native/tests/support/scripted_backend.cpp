@@ -15,6 +15,7 @@
 #include "model/unicode_trim.h"
 #include "platform/backend.h"
 #include "platform/held_hotkeys.h"
+#include "platform/worker_start.h"
 
 namespace kmx::platform {
 
@@ -301,13 +302,14 @@ Result<BackendStart> spawn(uint32_t raw_mask) {
   }
   pipes.sender.reset();
 
-  auto [reported, why] = init_rx.recv(std::nullopt);
-  if (!reported || !*reported) {
+  // A worker that failed or vanished is joined, so it never outlives the
+  // state the next test sets up.
+  Status started = await_worker_start(*thread, init_rx, "scripted");
+  if (!started) {
     std::lock_guard lock(scripted::g_producers_mu);
     scripted::g_wake.reset();
+    return std::move(started).error();
   }
-  if (!reported) return KmxError::backend("scripted backend exited during initialization");
-  if (!*reported) return std::move(*reported).error();
 
   BackendStart start;
   start.commands = std::move(command_tx);
