@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Node package (addon and library) and runs both packages' tests
-# on a private Xvfb display.
+# on a private Xvfb display; then their hot-key tests over the simulated-macOS
+# build of keymux_native, where Carbon needs the main thread's event loop.
 set -euo pipefail
 cd "$(dirname "$0")"
 bindings=$PWD
@@ -13,3 +14,15 @@ echo "== node: tests"
 echo "== python: tests"
 KEYMUX_LIBRARY="$bindings/node/build/Release/libkeymux_native.so.1" \
   bash "$with_xvfb" /usr/bin/python3 -m pytest -q -p no:cacheprovider python
+
+echo "== simulated macOS: keymux_native without sanitizers"
+(cd .. && cmake --preset macos-sim-release >/dev/null &&
+  cmake --build --preset macos-sim-release -j "${KMX_JOBS:-2}" --target keymux_native)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export KEYMUX_LIBRARY="$bindings/../build/macos-sim-release/native/libkeymux_native.so.1"
+export KMXSIM_CONTROL="$scratch/control"
+echo "== node: hot keys on the simulated macOS"
+(cd node && node --test test/hotkeys_macos_sim.test.js)
+echo "== python: hot keys on the simulated macOS"
+bash "$with_xvfb" /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests/test_macos_sim.py

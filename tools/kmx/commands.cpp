@@ -1,12 +1,15 @@
 #include "commands.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "display_info.h"
 #include "event_json.h"
+#include "event_loop.h"
 #include "key_names.h"
 #include "session.h"
 
@@ -14,9 +17,11 @@ namespace kmx_tool {
 
 namespace {
 
-volatile std::sig_atomic_t INTERRUPTED = 0;
+// Read by the poll thread too, so an atomic (lock-free, thus signal-safe).
+std::atomic<bool> INTERRUPTED{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void on_signal(int) { INTERRUPTED = 1; }
+void on_signal(int) { INTERRUPTED = true; }
 
 std::string hex(uint64_t value, int width = 0) {
   char buffer[32];
@@ -92,19 +97,29 @@ int run_listen(const ListenOptions& options) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   std::fprintf(stderr, "kmx: listening on %s; interrupt to stop\n", backend_name(session.handle()).c_str());
-  uint64_t seen = 0;
-  while (!INTERRUPTED && (options.count == 0 || seen < options.count)) {
-    KmxEvent event{};
-    const KmxStatus status = kmx_poll_event(session.handle(), &event, 100);
-    if (status == KMX_ERR_TIMEOUT) continue;
-    if (status != KMX_OK) {
-      report_failure("kmx_poll_event", status, last_error(session.handle()));
-      return 1;
+  // Events are polled on a thread of their own: the main thread runs the
+  // platform's event loop, without which macOS delivers no hot key.
+  std::atomic<bool> done{false};
+  int status = 0;
+  std::thread poller([&] {
+    uint64_t seen = 0;
+    while (!INTERRUPTED && (options.count == 0 || seen < options.count)) {
+      KmxEvent event{};
+      const KmxStatus polled = kmx_poll_event(session.handle(), &event, 100);
+      if (polled == KMX_ERR_TIMEOUT) continue;
+      if (polled != KMX_OK) {
+        report_failure("kmx_poll_event", polled, last_error(session.handle()));
+        status = 1;
+        break;
+      }
+      std::cout << event_json(event).dump() << std::endl;
+      ++seen;
     }
-    std::cout << event_json(event).dump() << std::endl;
-    ++seen;
-  }
-  return 0;
+    done = true;
+  });
+  while (!done && !INTERRUPTED) run_main_event_loop(0.05);
+  poller.join();
+  return status;
 }
 
 int run_chord(const std::string& text) {

@@ -32,10 +32,15 @@ struct Alias {
   uint32_t usage;
 };
 
-// KeyboardEvent.code spells the modifiers ControlLeft; the table LeftControl.
+// KeyboardEvent.code spells the modifiers ControlLeft, which is what kmx
+// prints, as the packages do; the library's table says LeftControl, which
+// stays accepted.
+constexpr std::string_view MODIFIER_CODE_NAMES[] = {"ControlLeft",  "ShiftLeft",  "AltLeft",  "MetaLeft",
+                                                    "ControlRight", "ShiftRight", "AltRight", "MetaRight"};
+
 constexpr Alias ALIASES[] = {
-    {"ControlLeft", 0xE0}, {"ShiftLeft", 0xE1}, {"AltLeft", 0xE2},   {"MetaLeft", 0xE3}, {"ControlRight", 0xE4},
-    {"ShiftRight", 0xE5},  {"AltRight", 0xE6},  {"MetaRight", 0xE7}, {"Esc", 0x29},      {"Return", 0x28},
+    {"LeftControl", 0xE0}, {"LeftShift", 0xE1}, {"LeftAlt", 0xE2},   {"LeftMeta", 0xE3}, {"RightControl", 0xE4},
+    {"RightShift", 0xE5},  {"RightAlt", 0xE6},  {"RightMeta", 0xE7}, {"Esc", 0x29},      {"Return", 0x28},
     {"Up", 0x52},          {"Down", 0x51},      {"Left", 0x50},      {"Right", 0x4F},
 };
 
@@ -49,7 +54,7 @@ constexpr Alias MODIFIER_WORDS[] = {
 const std::vector<KeyName>& all_keys() {
   static const std::vector<KeyName> keys = {
 #define KMX_KEY(usage, name, win, mac, x11, evdev) {usage, name, x11, evdev},
-#define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, name, x11, evdev},
+#define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, MODIFIER_CODE_NAMES[usage - 0xE0], x11, evdev},
 #include "keys.inc"
 #undef KMX_KEY
 #undef KMX_MODIFIER

@@ -6,7 +6,7 @@ import time
 from dataclasses import dataclass
 from typing import Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
-from . import _library
+from . import _event_loop, _library
 from ._errors import KeymuxError
 from ._events import Event, decode
 from ._keys import is_modifier, usage_of
@@ -15,8 +15,10 @@ from ._library import EventRecord, ShortcutRecord, read_text
 RAW_BITS = {"keys": 0x1, "buttons": 0x2, "drag": 0x4}
 MAX_ID = 2**64 - 1
 MAX_MODIFIERS = 8
-# Blocking polls wait in slices so that signals (Ctrl+C) are handled.
+# Blocking polls wait in slices so that signals (Ctrl+C) are handled; on the
+# main thread with Carbon, short ones, each after a run of its event loop.
 _SLICE_MS = 200
+_PUMP_SLICE_MS = 10
 
 
 @dataclass(frozen=True)
@@ -89,6 +91,7 @@ class Keymux:
         self._closing = False
         self._backend = read_text(self._lib.kmx_backend, self._handle)
         self._capabilities = int(self._lib.kmx_capabilities(self._handle))
+        self._pump = _event_loop.find_pump(self._lib)
 
     @classmethod
     def create(cls, raw: Sequence[str] = ()) -> "Keymux":
@@ -146,16 +149,22 @@ class Keymux:
     def poll(self, timeout: Optional[float] = None) -> Optional[Event]:
         """The next event; None when none came within timeout seconds (None
         waits without limit, 0 does not wait). Raises KeymuxError CLOSED once
-        the runtime has stopped and every event was taken."""
+        the runtime has stopped and every event was taken. On macOS, called
+        on the main thread, it also runs Carbon's event loop, which hot keys
+        need (see run_event_loop)."""
         if timeout is not None and (not isinstance(timeout, (int, float)) or timeout < 0):
             raise ValueError("timeout must be None or a non-negative number of seconds")
         deadline = None if timeout is None else time.monotonic() + timeout
         record = EventRecord()
+        pump = self._pump if _event_loop.on_main_thread() else None
+        slice_ms = _SLICE_MS if pump is None else _PUMP_SLICE_MS
         while True:
             if deadline is None:
-                wait_ms = _SLICE_MS
+                wait_ms = slice_ms
             else:
-                wait_ms = max(0, min(_SLICE_MS, int((deadline - time.monotonic()) * 1000 + 0.999)))
+                wait_ms = max(0, min(slice_ms, int((deadline - time.monotonic()) * 1000 + 0.999)))
+            if pump is not None:
+                pump(0.0)
             with self._admitted() as handle:
                 status = self._lib.kmx_poll_event(handle, ctypes.byref(record), wait_ms)
             if status == 0:
@@ -168,6 +177,15 @@ class Keymux:
                 raise KeymuxError.from_status(status, "")
             if deadline is not None and time.monotonic() >= deadline:
                 return None
+
+    def run_event_loop(self, seconds: float) -> None:
+        """Runs the main thread's event loop for seconds, for hosts that poll
+        on another thread: on macOS Carbon delivers hot keys only while the
+        main thread runs it (an AppKit or Qt application's loop does that
+        already). Elsewhere it only waits. Must be called on the main thread."""
+        if isinstance(seconds, bool) or not isinstance(seconds, (int, float)) or seconds < 0:
+            raise ValueError("seconds must be a non-negative number")
+        _event_loop.run_for(self._pump, float(seconds))
 
     def __iter__(self) -> Iterator[Event]:
         """Every event until the runtime stops (or is closed)."""
