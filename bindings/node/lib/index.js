@@ -5,6 +5,7 @@ const { KeymuxError } = require('./errors');
 const { loadLibrary } = require('./loader');
 const { usageOf, isModifierUsage, keyNames } = require('./keys');
 const { decode } = require('./decode');
+const { EventPump } = require('./event_pump');
 
 const native = require(path.join(__dirname, '..', 'build', 'Release', 'keymux.node'));
 native.setErrorFactory((status, message) => KeymuxError.fromStatus(status, message));
@@ -73,6 +74,7 @@ class Keymux extends EventEmitter {
     this._lastIds = [];
     this._native = new native.Runtime(mask, (records, ended) => this._receive(records, ended));
     this._backend = this._native.backend();
+    this._pump = new EventPump(native);
     this._capabilities = Number(this._native.capabilities());
   }
 
@@ -106,7 +108,9 @@ class Keymux extends EventEmitter {
     const current = ids.map((id, at) => [id, values[at]]);
     this._ids = new Map([...this._lastIds, ...current]);
     this._lastIds = current;
-    return this._native.applyHotkeys(ids, accelerators, descriptions);
+    const applied = this._native.applyHotkeys(ids, accelerators, descriptions);
+    if (!this.closed) this._pump.want(ids.length > 0);
+    return applied;
   }
 
   // Accelerators the last apply could not release.
@@ -143,6 +147,7 @@ class Keymux extends EventEmitter {
   // Stops and frees the runtime; every event taken before is still emitted,
   // none after. Idempotent.
   close() {
+    this._pump.stop();
     if (this._closing === null) this._closing = this._native.close();
     return this._closing;
   }
@@ -150,17 +155,22 @@ class Keymux extends EventEmitter {
   // Lets the process exit while the runtime is open (freed on exit).
   unref() {
     this._native.unref();
+    this._pump.unref();
     return this;
   }
 
   ref() {
     this._native.ref();
+    this._pump.ref();
     return this;
   }
 
   _receive(records, ended) {
     for (const event of decode(records, this._backend, this._ids)) this._queue.push(event);
-    if (ended) this._ended = true;
+    if (ended) {
+      this._ended = true;
+      this._pump.stop();
+    }
     this._drain();
   }
 

@@ -2,6 +2,7 @@
 #include <napi.h>
 
 #include "addon_data.h"
+#include "event_pump.h"
 #include "library.h"
 #include "runtime.h"
 
@@ -43,6 +44,7 @@ static Napi::Object init_keymux(Napi::Env env, Napi::Object exports) {
   exports.Set("loadedLibrary", Napi::Function::New(env, loaded_library));
   exports.Set("setErrorFactory", Napi::Function::New(env, set_error_factory));
   exports.Set("Runtime", Runtime::define(env));
+  exports.Set("pumpEvents", Napi::Function::New(env, pump_events));
   return exports;
 }
 
