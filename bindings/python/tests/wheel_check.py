@@ -3,6 +3,8 @@ package index) and receives a hot key through the library it carries.
 
     wheel_check.py DIST_DIR      (on an X display, with xdotool)
 """
+import base64
+import hashlib
 import json
 import os
 import re
@@ -36,6 +38,18 @@ def main(dist: Path) -> None:
         info = f"keymux-{tag[1]}.dist-info"
         assert {f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD", "keymux/libkeymux_native.so.1"} <= names, names
         assert f"Tag: py3-none-{wheel.name.split('-py3-none-')[1][:-4]}" in archive.read(f"{info}/WHEEL").decode()
+        # RECORD lists every other file with its hash and size (pip uninstalls by it).
+        recorded = {}
+        for line in archive.read(f"{info}/RECORD").decode().splitlines():
+            name, digest, size = line.rsplit(",", 2)
+            recorded[name] = (digest, size)
+        assert set(recorded) == names, set(recorded) ^ names
+        for name, (digest, size) in recorded.items():
+            if name.endswith("/RECORD"):
+                continue
+            data = archive.read(name)
+            expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+            assert (digest, size) == (f"sha256={expected}", str(len(data))), name
 
     with tempfile.TemporaryDirectory() as scratch:
         venv = Path(scratch) / "venv"
