@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from keymux import Hotkey, HotkeyEvent, Keymux
+from keymux import Hotkey, HotkeyEvent, Keymux, KeymuxError
 
 CONTROL = os.environ.get("KMXSIM_CONTROL")
 pytestmark = pytest.mark.skipif(not CONTROL, reason="needs the simulated-macOS keymux_native (KMXSIM_CONTROL)")
@@ -78,3 +78,14 @@ def test_run_event_loop_serves_a_poller_on_another_thread():
         other.start()
         other.join()
         assert refused and "main thread" in refused[0]
+
+
+def test_bad_accelerators_are_backend_errors_as_the_readme_says():
+    with Keymux() as km:
+        for accelerator, text in [
+            ("Ctrl+Banana", "backend error: invalid argument: unsupported macOS key: Banana"),
+            ("CmdOrCtrl+Shift+K", "backend error: invalid argument: unsupported macOS key: CmdOrCtrl"),
+        ]:
+            with pytest.raises(KeymuxError) as refused:
+                km.apply_hotkeys([Hotkey(1, accelerator)])
+            assert (refused.value.code, refused.value.status, str(refused.value)) == ("BACKEND", 2, text)
