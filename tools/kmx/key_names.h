@@ -20,7 +20,8 @@ struct KeyName {
 
 const std::vector<KeyName>& all_keys();  // keys, then the eight modifiers
 
-// Usage of a key name: table names, ControlLeft-style modifier names,
+// Usage of a key name: KeyboardEvent.code names (all_keys() spells the
+// modifiers ControlLeft), the library's LeftControl-style modifier names,
 // single letters and digits. None for an unknown name.
 std::optional<uint32_t> usage_for_name(std::string_view name);
 std::optional<std::string_view> name_for_usage(uint32_t usage);

@@ -2,6 +2,7 @@
 // started by a test): when KMXSIM_CONTROL names a path, a thread serves line commands on a Unix socket there.
 //   hotkey_press CODE MODS | hotkey_release CODE MODS   -> what the edge reached (KMXSIM_HOTKEY_* bits)
 //   hotkey_registered CODE MODS                           -> 1 or 0
+//   key_press CODE | key_release CODE                     -> 0 (physical key input, kmxsim_key_press)
 //   pending                                              -> Carbon events not yet dispatched by the main thread
 // Each command gets one line back; "error ..." for a line it does not understand.
 #include <sys/socket.h>
@@ -26,6 +27,12 @@ std::string answer(const std::string& line) {
   uint32_t code = 0, modifiers = 0;
   in >> command;
   if (command == "pending") return std::to_string(kmxsim_pending_hotkey_events());
+  if (command == "key_press" || command == "key_release") {
+    if (!(in >> code) || code > 0xFFFF) return "error: expected a key code after " + command;
+    command == "key_press" ? kmxsim_key_press(static_cast<uint16_t>(code))
+                           : kmxsim_key_release(static_cast<uint16_t>(code));
+    return "0";
+  }
   if (!(in >> code >> modifiers)) return "error: expected CODE MODS after " + command;
   if (command == "hotkey_press") return std::to_string(kmxsim_hotkey_press(code, modifiers));
   if (command == "hotkey_release") return std::to_string(kmxsim_hotkey_release(code, modifiers));

@@ -1,6 +1,7 @@
 """kmx listen on the simulated macOS: Carbon delivers hot keys only while the
 main thread runs its event loop, so kmx must run it there and poll from
-another thread. The press comes through the simulation's control socket.
+another thread. Presses come through the simulation's control socket; raw keys
+show that kmx names macOS key codes as the packages do.
 
     listen_macos_sim.py KMX
 """
@@ -13,6 +14,7 @@ import tempfile
 import time
 
 KEY_K, CMD_SHIFT = 40, 0x100 | 0x200  # kVK_ANSI_K; cmdKey | shiftKey
+KEY_CONTROL_RIGHT = 0x3E  # kVK_RightControl
 
 
 def ask(path: str, command: str) -> str:
@@ -31,7 +33,7 @@ def main(kmx: str) -> None:
     with tempfile.TemporaryDirectory() as scratch:
         control = os.path.join(scratch, "control")
         env = dict(os.environ, KMXSIM_CONTROL=control)
-        listen = subprocess.Popen([kmx, "listen", "--hotkey", "5=Cmd+Shift+K", "--count", "2"], env=env,
+        listen = subprocess.Popen([kmx, "listen", "--keys", "--hotkey", "5=Cmd+Shift+K", "--count", "4"], env=env,
                                   stdout=subprocess.PIPE, text=True)
         try:
             deadline = time.monotonic() + 30
@@ -45,11 +47,16 @@ def main(kmx: str) -> None:
                 time.sleep(0.02)
             assert ask(control, f"hotkey_press {KEY_K} {CMD_SHIFT}") == "1"
             assert ask(control, f"hotkey_release {KEY_K} {CMD_SHIFT}") == "1"
-            out, _ = listen.communicate(timeout=10)
+            out = [json.loads(listen.stdout.readline()) for _ in range(2)]
+            # Raw keys are named by their macOS key codes, as the packages name them.
+            assert ask(control, f"key_press {KEY_CONTROL_RIGHT}") == "0"
+            assert ask(control, f"key_release {KEY_CONTROL_RIGHT}") == "0"
+            rest, _ = listen.communicate(timeout=10)
         finally:
             listen.kill()
-        events = [(e["kind"], e["id"], e["down"]) for e in map(json.loads, out.splitlines())]
-        assert events == [("hotkey", 5, True), ("hotkey", 5, False)], events
+        events = [(e["kind"], e.get("id", e.get("key")), e["down"]) for e in out + list(map(json.loads, rest.splitlines()))]
+        assert events == [("hotkey", 5, True), ("hotkey", 5, False), ("key", "ControlRight", True),
+                          ("key", "ControlRight", False)], events
         assert listen.returncode == 0
     print("listen_macos_sim: kmx listen receives Carbon hot keys")
 
