@@ -55,6 +55,14 @@ def test_key_state_of_a_key_held_by_another_client(km):
     assert km.is_key_down("KeyB") is False
 
 
+def test_the_library_modifier_names_are_accepted_beside_the_code_names(km):
+    xdotool("keydown", "Control_L")
+    try:
+        assert km.are_keys_down(["ControlLeft", "LeftControl", "ControlRight", "RightControl"]) == [True, True, False, False]
+    finally:
+        xdotool("keyup", "Control_L")
+
+
 def test_poll_without_wait_on_an_idle_runtime(km):
     assert km.poll(0) is None
 
