@@ -47,20 +47,22 @@ bool Core::push(const KmxEvent& event) {
   return wake;
 }
 
-bool Core::end_of_events() {
+bool Core::end_of_events(std::string reason) {
   std::lock_guard lock(batch_mutex_);
   ended_ = true;
+  end_reason_ = std::move(reason);
   const bool wake = !wake_pending_;
   wake_pending_ = true;
   return wake;
 }
 
-std::vector<KmxEvent> Core::take(bool* ended) {
+std::vector<KmxEvent> Core::take(bool* ended, std::string* reason) {
   std::lock_guard lock(batch_mutex_);
   std::vector<KmxEvent> events;
   events.swap(batch_);
   wake_pending_ = false;
   *ended = ended_;
+  *reason = end_reason_;
   return events;
 }
 

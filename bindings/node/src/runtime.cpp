@@ -120,15 +120,17 @@ Runtime::Runtime(const Napi::CallbackInfo& info) : Napi::ObjectWrap<Runtime>(inf
   };
   core_->poller = std::thread([core, events, wake]() mutable {
     KmxEvent event;
+    KmxStatus status;
     for (;;) {
-      const KmxStatus status = api()->poll_event(core->handle(), &event, 0xFFFFFFFFu);
+      status = api()->poll_event(core->handle(), &event, 0xFFFFFFFFu);
       if (status == KMX_OK) {
         if (core->push(event)) wake();
       } else if (status != KMX_ERR_TIMEOUT) {
         break;
       }
     }
-    if (core->end_of_events()) wake();
+    // The handle lives until shutdown has joined this thread.
+    if (core->end_of_events(core->failure(status).message)) wake();
     events.Release();
   });
 
@@ -146,12 +148,13 @@ Runtime::~Runtime() {
 void Runtime::deliver(Napi::Env env) {
   if (closed_) return;
   bool ended = false;
-  std::vector<KmxEvent> events = core_->take(&ended);
+  std::string reason;
+  std::vector<KmxEvent> events = core_->take(&ended, &reason);
   if (events.empty() && !ended) return;
   Napi::HandleScope scope(env);
   Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(env, reinterpret_cast<const uint8_t*>(events.data()),
                                                               events.size() * sizeof(KmxEvent));
-  on_events_.Call({records, Napi::Boolean::New(env, ended)});
+  on_events_.Call({records, Napi::Boolean::New(env, ended), Napi::String::New(env, reason)});
   // A listener threw. Node-API would only warn about an exception left
   // pending here; raise it as any emitter's listener error is raised.
   if (env.IsExceptionPending()) napi_fatal_exception(env, env.GetAndClearPendingException().Value());

