@@ -31,6 +31,14 @@ run_as() {
   # Node refuses to start on the prefix's default Windows 7 (exit 216).
   "$wine_run" winecfg /v win10 </dev/null >/dev/null 2>&1
   cp "$cache/package/bin/node.exe" "$state/$exe"
+  # The first window in a prefix starts Wine's desktop process, and a test's
+  # child that starts it never ends while its output is a pipe. A holder
+  # with a runtime (and so a window) starts it first, with no pipes, and
+  # keeps it until the shutdown below.
+  "$wine_run" "$state/$exe" -e "require('.').Keymux.create(); console.log('ready'); setInterval(() => {}, 1e9)" \
+    </dev/null >"$state/holder.txt" 2>&1 &
+  for _ in $(seq 120); do grep -q ready "$state/holder.txt" && break; sleep 0.5; done
+  grep -q ready "$state/holder.txt" || { echo "run-wine-tests: the holder did not start:"; cat "$state/holder.txt"; }
   echo "== node $version as $exe under $(wine --version)"
   # Windows Node fails on a Unix pipe as standard output (open EBADF): a file.
   set +e

@@ -139,7 +139,7 @@ export class Keymux extends EventEmitter {
    * own, and then with the error that 'error' carries.
    */
   on(event: 'close', listener: (error?: KeymuxError) => void): this;
-  /** The backend stopped on its own (code 'CLOSED', the library's text). */
+  /** The backend stopped on its own (code 'CLOSED'; the library writes the reason to standard error). */
   on(event: 'error', listener: (error: KeymuxError) => void): this;
   once(event: 'hotkey', listener: (e: HotkeyEvent) => void): this;
   once(event: 'key', listener: (e: KeyEvent) => void): this;

@@ -20,6 +20,8 @@ const MAX_ID = (1n << 64n) - 1n;
 // The library's chord limit, checked here with its text.
 const MAX_MODIFIERS = 4;
 const CREATE_TOKEN = Symbol('create');
+// The library's text for a closed runtime, and why it closed.
+const STOPPED_ON_ITS_OWN = 'runtime is closed: the backend stopped on its own';
 
 function rawMask(kinds, what) {
   if (!Array.isArray(kinds)) throw new TypeError(`${what} must be an array of 'keys', 'buttons' or 'drag'`);
@@ -80,8 +82,8 @@ class Keymux extends EventEmitter {
     this._closing = null;
     this._ids = new Map();
     this._lastIds = [];
-    this._endReason = null;
-    this._native = new native.Runtime(mask, (records, ended, reason) => this._receive(records, ended, reason));
+    this._stoppedOnItsOwn = false;
+    this._native = new native.Runtime(mask, (records, ended) => this._receive(records, ended));
     this._backend = this._native.backend();
     this._capabilities = Number(this._native.capabilities());
   }
@@ -175,14 +177,15 @@ class Keymux extends EventEmitter {
     return this;
   }
 
-  _receive(records, ended, reason) {
+  _receive(records, ended) {
     for (const event of decode(records, this._backend, this._ids)) this._queue.push(event);
     if (ended) {
       this._ended = true;
-      // Not asked for: the backend stopped. The runtime is freed, and the
-      // host learns why before 'close'.
+      // Not asked for: the backend stopped (the library writes why to
+      // standard error; its interface reports only the closed source). The
+      // runtime is freed, and the host hears of it before 'close'.
       if (this._closing === null) {
-        this._endReason = reason || 'the backend stopped';
+        this._stoppedOnItsOwn = true;
         this._closing = this._native.close();
       }
     }
@@ -201,7 +204,7 @@ class Keymux extends EventEmitter {
         this._closeEmitted = true;
         // 'error' only when listened for: an unheard one would throw out of
         // the host's event loop.
-        const error = this._endReason === null ? undefined : new KeymuxError('CLOSED', 4, this._endReason);
+        const error = this._stoppedOnItsOwn ? new KeymuxError('CLOSED', 4, STOPPED_ON_ITS_OWN) : undefined;
         if (error && this.listenerCount('error') > 0) this.emit('error', error);
         this.emit('close', error);
       }

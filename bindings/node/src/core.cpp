@@ -47,22 +47,20 @@ bool Core::push(const KmxEvent& event) {
   return wake;
 }
 
-bool Core::end_of_events(std::string reason) {
+bool Core::end_of_events() {
   std::lock_guard lock(batch_mutex_);
   ended_ = true;
-  end_reason_ = std::move(reason);
   const bool wake = !wake_pending_;
   wake_pending_ = true;
   return wake;
 }
 
-std::vector<KmxEvent> Core::take(bool* ended, std::string* reason) {
+std::vector<KmxEvent> Core::take(bool* ended) {
   std::lock_guard lock(batch_mutex_);
   std::vector<KmxEvent> events;
   events.swap(batch_);
   wake_pending_ = false;
   *ended = ended_;
-  *reason = end_reason_;
   return events;
 }
 

@@ -43,11 +43,9 @@ class Core {
   // Poll thread side: events gathered until the JavaScript thread takes them.
   // Returns true when the taker must be woken (nothing was waiting before).
   bool push(const KmxEvent& event);
-  // reason: the library's text for the poll's final status.
-  bool end_of_events(std::string reason);
-  // JavaScript side: takes everything gathered; *ended once the source
-  // closed, and then *reason says why.
-  std::vector<KmxEvent> take(bool* ended, std::string* reason);
+  bool end_of_events();
+  // JavaScript side: takes everything gathered; *ended once the source closed.
+  std::vector<KmxEvent> take(bool* ended);
 
   std::thread poller;
 
@@ -64,7 +62,6 @@ class Core {
   std::vector<KmxEvent> batch_;
   bool wake_pending_ = false;
   bool ended_ = false;
-  std::string end_reason_;
 };
 
 // Admission for the length of one scope.

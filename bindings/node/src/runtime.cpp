@@ -120,17 +120,15 @@ Runtime::Runtime(const Napi::CallbackInfo& info) : Napi::ObjectWrap<Runtime>(inf
   };
   core_->poller = std::thread([core, events, wake]() mutable {
     KmxEvent event;
-    KmxStatus status;
     for (;;) {
-      status = api()->poll_event(core->handle(), &event, 0xFFFFFFFFu);
+      const KmxStatus status = api()->poll_event(core->handle(), &event, 0xFFFFFFFFu);
       if (status == KMX_OK) {
         if (core->push(event)) wake();
       } else if (status != KMX_ERR_TIMEOUT) {
         break;
       }
     }
-    // The handle lives until shutdown has joined this thread.
-    if (core->end_of_events(core->failure(status).message)) wake();
+    if (core->end_of_events()) wake();
     events.Release();
   });
 
@@ -148,13 +146,12 @@ Runtime::~Runtime() {
 void Runtime::deliver(Napi::Env env) {
   if (closed_) return;
   bool ended = false;
-  std::string reason;
-  std::vector<KmxEvent> events = core_->take(&ended, &reason);
+  std::vector<KmxEvent> events = core_->take(&ended);
   if (events.empty() && !ended) return;
   Napi::HandleScope scope(env);
   Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(env, reinterpret_cast<const uint8_t*>(events.data()),
                                                               events.size() * sizeof(KmxEvent));
-  on_events_.Call({records, Napi::Boolean::New(env, ended), Napi::String::New(env, reason)});
+  on_events_.Call({records, Napi::Boolean::New(env, ended)});
   // A listener threw. Node-API would only warn about an exception left
   // pending here; raise it as any emitter's listener error is raised.
   if (env.IsExceptionPending()) napi_fatal_exception(env, env.GetAndClearPendingException().Value());
