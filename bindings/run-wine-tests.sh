@@ -39,7 +39,7 @@ run_as() {
     </dev/null >"$state/holder.txt" 2>&1 &
   for _ in $(seq 120); do grep -q ready "$state/holder.txt" && break; sleep 0.5; done
   grep -q ready "$state/holder.txt" || { echo "run-wine-tests: the holder did not start:"; cat "$state/holder.txt"; }
-  echo "== node $version as $exe under $(wine --version)"
+  echo "== node $version as $exe under $(wine --version 2>/dev/null)"
   # Windows Node fails on a Unix pipe as standard output (open EBADF): a file.
   set +e
   timeout 600 "$wine_run" "$state/$exe" --test "${tests[@]}" </dev/null >"$state/output.txt" 2>&1
@@ -52,5 +52,7 @@ run_as() {
   return "$status"
 }
 
-run_as node.exe
-run_as MyApp.exe
+failed=0
+run_as node.exe || failed=1
+run_as MyApp.exe || failed=1
+exit "$failed"

@@ -132,7 +132,7 @@ test('the process can end while a runtime is open', () => {
   assert.equal(run.stdout.trim(), 'closed');
 });
 
-test('a backend that stops on its own closes the runtime and says why', { skip: needsX }, async () => {
+test('a backend that stops on its own closes the runtime and says why', { skip: needsX && 'ends an X server under the runtime' }, async () => {
   // A display of the test's own, ended under a runtime in a child process.
   const xvfb = spawn('Xvfb', ['-displayfd', '3', '-nolisten', 'tcp'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   try {

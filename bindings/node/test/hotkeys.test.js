@@ -65,3 +65,15 @@ test('a refused set leaves the previous one in place', async (t) => {
   km.sendChord(['ControlLeft', 'ShiftLeft'], 'KeyU');
   assert.deepEqual((await events).map((e) => e.id), [1, 1]);
 });
+
+test('sendChord types the keys applyHotkeys registers for the same accelerator', async (t) => {
+  const km = Keymux.create();
+  t.after(() => km.close());
+  const accelerators = ['CmdOrCtrl+Shift+K', ' alt + num5 ', 'Ctrl+/', 'control+shift+PgUp', 'Shift+F12', 'Ctrl+Alt+KeyQ'];
+  await km.applyHotkeys(accelerators.map((accelerator, id) => ({ id, accelerator })));
+  for (const [id, accelerator] of accelerators.entries()) {
+    const events = collect(km, 'hotkey', 2);
+    km.sendChord(accelerator);
+    assert.deepEqual((await events).map((e) => [e.id, e.down]), [[id, true], [id, false]], accelerator);
+  }
+});
