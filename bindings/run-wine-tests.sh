@@ -22,6 +22,25 @@ fi
 
 if [ $# -gt 0 ]; then tests=("$@"); else tests=(test/errors.test.js test/hotkeys.test.js test/raw.test.js test/flow.test.js); fi
 
+# The packed tarball installed as an app would install it (no scripts), and
+# a host program there that types its own hot key.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/keymux-wine-app.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+tarball=$(npm pack --silent --pack-destination "$scratch" | tail -n 1)
+mkdir "$scratch/app"
+echo '{ "name": "app", "version": "1.0.0", "private": true }' >"$scratch/app/package.json"
+(cd "$scratch/app" && npm install --silent --ignore-scripts --no-audit --no-fund "$scratch/$tarball")
+cat >"$scratch/app/main.js" <<'JS'
+const { Keymux } = require('keymux');
+const km = Keymux.create();
+const got = [];
+km.on('hotkey', (e) => {
+  got.push(`${e.id}:${e.down}`);
+  if (got.length === 2) km.close().then(() => console.log(JSON.stringify({ got, library: Keymux.libraryPath })));
+});
+km.applyHotkeys([{ id: 42, accelerator: 'CmdOrCtrl+Shift+K' }]).then(() => km.sendChord('CmdOrCtrl+Shift+K'));
+JS
+
 # run_as EXE: the tests under Windows Node named EXE, in a fresh prefix.
 run_as() {
   local exe=$1 state status
@@ -44,8 +63,18 @@ run_as() {
   set +e
   timeout 600 "$wine_run" "$state/$exe" --test "${tests[@]}" </dev/null >"$state/output.txt" 2>&1
   status=$?
-  set -e
   tr -d '\r' <"$state/output.txt"
+  echo "== the installed tarball's prebuild under $exe"
+  timeout 120 "$wine_run" "$state/$exe" "$scratch/app/main.js" </dev/null >"$state/app.txt" 2>&1
+  tr -d '\r' <"$state/app.txt"
+  node -e "
+    const [file, library] = process.argv.slice(1);
+    const last = require('node:fs').readFileSync(file, 'utf8').trim().split('\\n').pop();
+    const result = JSON.parse(last);
+    const want = 'Z:' + library.replace(/\\//g, '\\\\');
+    process.exit(result.got.join() === '42:true,42:false' && result.library === want ? 0 : 1);" \
+    "$state/app.txt" "$scratch/app/node_modules/keymux/prebuilds/win32-x64/keymux_native.dll" || status=1
+  set -e
   "$wine_run" --shutdown
   rm -rf "$state"
   unset KMX_WINE_DIR
