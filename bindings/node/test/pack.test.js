@@ -132,6 +132,22 @@ test('the packed tarball installs with no compiler and no scripts, and receives 
     const foreign = attempt('');
     assert.equal(foreign.code, 'LIBRARY_NOT_FOUND');
     assert.match(foreign.tried[0], /prebuild for linux-x64\): .*invalid ELF header/);
+
+    // Where no prebuild loads, a build from source in the installed package
+    // (the addon only, from the header it carries) is taken next.
+    execFileSync(
+      'npm',
+      ['install', '--no-save', '--no-audit', '--no-fund', '--prefer-offline', '--ignore-scripts', 'cmake-js@^8', 'node-addon-api@^8.5', 'node-api-headers@^1.5'],
+      { cwd: installed, stdio: 'inherit' },
+    );
+    execFileSync('npm', ['run', 'build-from-source'], { cwd: installed, stdio: 'inherit' });
+    assert.ok(!fs.existsSync(path.join(installed, 'build', 'Release', 'libkeymux_native.so.1')), 'the library was built');
+    const built = runNode(project, { ...env, KEYMUX_LIBRARY: library }, [
+      '-e',
+      `const { Keymux } = require('keymux'); const km = Keymux.create();
+       km.close().then(() => console.log(JSON.stringify({ backend: km.backend, library: Keymux.libraryPath })));`,
+    ]);
+    assert.deepEqual(built, { backend: 'x11', library });
   } finally {
     fs.rmSync(scratch, { recursive: true, force: true });
   }
