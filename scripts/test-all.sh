@@ -4,7 +4,9 @@
 #   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
 #   the Windows DLL under Wine, the fuzzers, and a release build with the
 #   packaging test, the queue benchmark (beside its peer queues) and the X11
-#   benchmark, and the Node and Python packages.
+#   benchmark, and the Node and Python packages (the Node package's
+#   prebuilds for linux-x64 and win32-x64, its tests on Xvfb and under
+#   Windows Node in Wine, and its packed tarball installed without a compiler).
 # Usage: scripts/test-all.sh [suite...]   (default: all)
 set -uo pipefail
 cd "$(dirname "$0")/.."

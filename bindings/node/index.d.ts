@@ -18,6 +18,9 @@ export class KeymuxError extends Error {
   readonly status: number | undefined;
   /** Loading errors: every file tried, with the reason it failed. */
   readonly tried?: string[];
+  /** LIBRARY_NOT_FOUND for want of an addon: the platform and architecture looked for. */
+  readonly platform?: string;
+  readonly arch?: string;
 }
 
 /** A KeyboardEvent.code name, e.g. 'KeyA', 'F5', 'ControlLeft'. */
@@ -69,6 +72,24 @@ export interface MotionEvent {
   timestamp: number;
 }
 
+/** The backend a runtime drives. */
+export type BackendName = 'x11' | 'wayland-portal' | 'win32' | 'macos-carbon-coregraphics';
+
+/** The modifier names a chord may hold. */
+export type ModifierName =
+  | 'ControlLeft' | 'ShiftLeft' | 'AltLeft' | 'MetaLeft'
+  | 'ControlRight' | 'ShiftRight' | 'AltRight' | 'MetaRight'
+  | 'LeftControl' | 'LeftShift' | 'LeftAlt' | 'LeftMeta'
+  | 'RightControl' | 'RightShift' | 'RightAlt' | 'RightMeta';
+
+/** Up to four modifiers: the library's chord limit. */
+export type ChordModifiers =
+  | []
+  | [ModifierName]
+  | [ModifierName, ModifierName]
+  | [ModifierName, ModifierName, ModifierName]
+  | [ModifierName, ModifierName, ModifierName, ModifierName];
+
 export interface CreateOptions {
   raw?: RawInput[];
 }
@@ -80,9 +101,9 @@ export class Keymux extends EventEmitter {
   static readonly libraryPath: string | null;
   static readonly keyNames: KeyName[];
 
-  /** 'x11', 'win32' or 'macos-carbon-coregraphics'. */
-  readonly backend: string;
+  readonly backend: BackendName;
   readonly capabilities: number;
+  /** True once close() was called or the backend stopped on its own. */
   readonly closed: boolean;
 
   /** Replaces every hot key, all or nothing; may wait up to 45 s. */
@@ -91,7 +112,16 @@ export class Keymux extends EventEmitter {
   applyLeftovers(): string[];
   /** May wait up to 5 s. */
   setRawMask(raw: RawInput[]): Promise<void>;
-  sendChord(modifiers: KeyName[], key: KeyName): void;
+  /**
+   * Types key while holding the modifiers (at most 4; more throw KeymuxError
+   * INVALID_ARGUMENT "invalid argument: at most 4 chord modifiers").
+   */
+  sendChord(modifiers: ChordModifiers, key: KeyName): void;
+  /**
+   * Types the chord an accelerator names, read as applyHotkeys reads it
+   * ('CmdOrCtrl+V': Command on macOS, Control elsewhere).
+   */
+  sendChord(accelerator: string): void;
   isKeyDown(key: KeyName): boolean;
   areKeysDown(keys: KeyName[]): boolean[];
   /** Stops and frees the runtime; idempotent. Events taken before are still emitted. */
@@ -104,11 +134,17 @@ export class Keymux extends EventEmitter {
   on(event: 'key', listener: (e: KeyEvent) => void): this;
   on(event: 'button', listener: (e: ButtonEvent) => void): this;
   on(event: 'motion', listener: (e: MotionEvent) => void): this;
-  /** The event source ended (after close(), or when the backend stopped). */
-  on(event: 'close', listener: () => void): this;
+  /**
+   * The event source ended: after close(), or when the backend stopped on its
+   * own, and then with the error that 'error' carries.
+   */
+  on(event: 'close', listener: (error?: KeymuxError) => void): this;
+  /** The backend stopped on its own (code 'CLOSED'; the library writes the reason to standard error). */
+  on(event: 'error', listener: (error: KeymuxError) => void): this;
   once(event: 'hotkey', listener: (e: HotkeyEvent) => void): this;
   once(event: 'key', listener: (e: KeyEvent) => void): this;
   once(event: 'button', listener: (e: ButtonEvent) => void): this;
   once(event: 'motion', listener: (e: MotionEvent) => void): this;
-  once(event: 'close', listener: () => void): this;
+  once(event: 'close', listener: (error?: KeymuxError) => void): this;
+  once(event: 'error', listener: (error: KeymuxError) => void): this;
 }

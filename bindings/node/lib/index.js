@@ -1,19 +1,28 @@
 'use strict';
 const { EventEmitter } = require('node:events');
-const path = require('node:path');
 const { KeymuxError } = require('./errors');
-const { loadLibrary } = require('./loader');
+const { loadAddon, loadedAddon, loadLibrary } = require('./loader');
 const { usageOf, isModifierUsage, keyNames } = require('./keys');
+const { parseAccelerator } = require('./accelerator');
 const { decode } = require('./decode');
 const { EventPump } = require('./event_pump');
 
-const native = require(path.join(__dirname, '..', 'build', 'Release', 'keymux.node'));
-native.setErrorFactory((status, message) => KeymuxError.fromStatus(status, message));
+// The addon is loaded by the first create(), so that requiring the package
+// never fails and a missing binary is a KeymuxError the host can catch.
+function addon() {
+  const first = loadedAddon() === null;
+  const loaded = loadAddon();
+  if (first) loaded.native.setErrorFactory((status, message) => KeymuxError.fromStatus(status, message));
+  return loaded;
+}
 
 const RAW_BITS = { keys: 0x1, buttons: 0x2, drag: 0x4 };
 const MAX_ID = (1n << 64n) - 1n;
-const MAX_MODIFIERS = 8;
+// The library's chord limit, checked here with its text.
+const MAX_MODIFIERS = 4;
 const CREATE_TOKEN = Symbol('create');
+// The library's text for a closed runtime, and why it closed.
+const STOPPED_ON_ITS_OWN = 'runtime is closed: the backend stopped on its own';
 
 function rawMask(kinds, what) {
   if (!Array.isArray(kinds)) throw new TypeError(`${what} must be an array of 'keys', 'buttons' or 'drag'`);
@@ -49,20 +58,22 @@ class Keymux extends EventEmitter {
   static create(options = {}) {
     if (options === null || typeof options !== 'object') throw new TypeError('options must be an object');
     const mask = options.raw === undefined ? 0 : rawMask(options.raw, 'options.raw');
-    loadLibrary(native);
-    return new Keymux(CREATE_TOKEN, mask);
+    const { native, dir } = addon();
+    loadLibrary(native, process.env, dir);
+    return new Keymux(CREATE_TOKEN, native, mask);
   }
 
   // The path of the loaded keymux_native, or null before the first create.
   static get libraryPath() {
-    return native.loadedLibrary();
+    const loaded = loadedAddon();
+    return loaded ? loaded.native.loadedLibrary() : null;
   }
 
   static get keyNames() {
     return keyNames();
   }
 
-  constructor(token, mask) {
+  constructor(token, native, mask) {
     if (token !== CREATE_TOKEN) throw new TypeError('use Keymux.create()');
     super();
     this._queue = [];
@@ -72,6 +83,7 @@ class Keymux extends EventEmitter {
     this._closing = null;
     this._ids = new Map();
     this._lastIds = [];
+    this._stoppedOnItsOwn = false;
     this._native = new native.Runtime(mask, (records, ended) => this._receive(records, ended));
     this._backend = this._native.backend();
     this._pump = new EventPump(native);
@@ -123,10 +135,17 @@ class Keymux extends EventEmitter {
     return this._native.setRawMask(rawMask(kinds, 'raw'));
   }
 
-  // Types key while holding the modifiers (KeyboardEvent.code names).
+  // Types key while holding the modifiers (KeyboardEvent.code names), or
+  // the chord an accelerator names: sendChord('CmdOrCtrl+V').
   sendChord(modifiers, key) {
-    if (!Array.isArray(modifiers)) throw new TypeError('modifiers must be an array of key names');
-    if (modifiers.length > MAX_MODIFIERS) throw new RangeError(`at most ${MAX_MODIFIERS} modifiers`);
+    if (typeof modifiers === 'string' && key === undefined) {
+      const chord = parseAccelerator(text(modifiers, 'accelerator'));
+      this._native.sendChord(chord.modifiers, chord.key);
+      return;
+    }
+    if (!Array.isArray(modifiers)) throw new TypeError('modifiers must be an array of key names or an accelerator');
+    if (modifiers.length > MAX_MODIFIERS)
+      throw new KeymuxError('INVALID_ARGUMENT', 1, `invalid argument: at most ${MAX_MODIFIERS} chord modifiers`);
     const usages = modifiers.map((name, at) => {
       const usage = usageOf(name, `modifiers[${at}]`);
       if (!isModifierUsage(usage)) throw new RangeError(`modifiers[${at}]: ${name} is not a modifier key`);
@@ -170,6 +189,13 @@ class Keymux extends EventEmitter {
     if (ended) {
       this._ended = true;
       this._pump.stop();
+      // Not asked for: the backend stopped (the library writes why to
+      // standard error; its interface reports only the closed source). The
+      // runtime is freed, and the host hears of it before 'close'.
+      if (this._closing === null) {
+        this._stoppedOnItsOwn = true;
+        this._closing = this._native.close();
+      }
     }
     this._drain();
   }
@@ -184,7 +210,11 @@ class Keymux extends EventEmitter {
       }
       if (this._ended && !this._closeEmitted) {
         this._closeEmitted = true;
-        this.emit('close');
+        // 'error' only when listened for: an unheard one would throw out of
+        // the host's event loop.
+        const error = this._stoppedOnItsOwn ? new KeymuxError('CLOSED', 4, STOPPED_ON_ITS_OWN) : undefined;
+        if (error && this.listenerCount('error') > 0) this.emit('error', error);
+        this.emit('close', error);
       }
     } finally {
       this._draining = false;

@@ -149,12 +149,21 @@ void Runtime::deliver(Napi::Env env) {
   std::vector<KmxEvent> events = core_->take(&ended);
   if (events.empty() && !ended) return;
   Napi::HandleScope scope(env);
-  Napi::Buffer<uint8_t> records = Napi::Buffer<uint8_t>::Copy(env, reinterpret_cast<const uint8_t*>(events.data()),
-                                                              events.size() * sizeof(KmxEvent));
-  on_events_.Call({records, Napi::Boolean::New(env, ended)});
+  // Raw calls: while the environment ends, its loop may still run this, and
+  // JavaScript can no longer be entered. node-addon-api would turn that
+  // failure into a throw that cannot be thrown, which aborts the process;
+  // the events have nowhere to go then and are dropped.
+  napi_value args[2];
+  void* copy = nullptr;
+  if (napi_create_buffer_copy(env, events.size() * sizeof(KmxEvent), events.data(), &copy, &args[0]) != napi_ok ||
+      napi_get_boolean(env, ended, &args[1]) != napi_ok)
+    return;
+  napi_value ignored;
+  const napi_status status = napi_call_function(env, env.Undefined(), on_events_.Value(), 2, args, &ignored);
   // A listener threw. Node-API would only warn about an exception left
   // pending here; raise it as any emitter's listener error is raised.
-  if (env.IsExceptionPending()) napi_fatal_exception(env, env.GetAndClearPendingException().Value());
+  if (status == napi_pending_exception && env.IsExceptionPending())
+    napi_fatal_exception(env, env.GetAndClearPendingException().Value());
 }
 
 bool Runtime::admitted_or_throw(Napi::Env env, const Admission& admission) {

@@ -3,9 +3,9 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const path = require('node:path');
-require('./helpers');
+const { windows, needsX } = require('./helpers');
 const { Keymux, KeymuxError } = require('..');
-const { candidates, systemName } = require('../lib/loader');
+const { candidates, systemName, addonCandidates, unpacked } = require('../lib/loader');
 
 const root = path.join(__dirname, '..');
 
@@ -34,6 +34,18 @@ test('library errors carry their code, status and text', async (t) => {
     ]),
     isKeymuxError('INVALID_ARGUMENT', 1, /duplicate/),
   );
+  // More modifiers than a chord may hold: refused in JavaScript, with the
+  // library's text.
+  assert.throws(
+    () => km.sendChord(['ControlLeft', 'ShiftLeft', 'AltLeft', 'MetaLeft', 'ControlRight'], 'KeyA'),
+    isKeymuxError('INVALID_ARGUMENT', 1, 'invalid argument: at most 4 chord modifiers'),
+  );
+  // An accelerator is read as the hot-key registrars read it.
+  assert.throws(() => km.sendChord('Ctrl+Banana'), isKeymuxError('INVALID_ARGUMENT', 1, 'invalid argument: Ctrl+Banana: unrecognised key "Banana"'));
+  assert.throws(() => km.sendChord('K+Ctrl'), isKeymuxError('INVALID_ARGUMENT', 1, /"Ctrl" follows the key; the key comes last/));
+  assert.throws(() => km.sendChord('Ctrl+Shift'), isKeymuxError('INVALID_ARGUMENT', 1, /no key, only modifiers/));
+  assert.throws(() => km.sendChord('Ctrl++K'), isKeymuxError('INVALID_ARGUMENT', 1, /empty token/));
+  if (needsX) return;
   // The main key held by the user: the chord is refused, not typed.
   const { xdotool } = require('./helpers');
   xdotool('keydown', 'x');
@@ -90,12 +102,23 @@ test('after close every call reports CLOSED and close stays idempotent', async (
   await again.close();
 });
 
-test('the library is looked for in KEYMUX_LIBRARY, the package, then the system', () => {
+test('the library is looked for in KEYMUX_LIBRARY, beside the addon, then the system', () => {
   assert.deepEqual(candidates({ KEYMUX_LIBRARY: '/opt/k/libk.so' }), [{ where: 'KEYMUX_LIBRARY', path: '/opt/k/libk.so' }]);
   const list = candidates({});
   assert.deepEqual(list.map((c) => c.where), ['package copy', 'system search path']);
-  assert.equal(list[0].path, path.join(root, 'build', 'Release', systemName()));
-  assert.equal(list[1].path, 'libkeymux_native.so.1');
+  const prebuild = path.join(root, 'prebuilds', `${process.platform}-${process.arch}`);
+  assert.equal(list[0].path, path.join(prebuild, systemName()));
+  assert.equal(list[1].path, systemName());
+  assert.deepEqual(addonCandidates().map((c) => path.join(c.dir, c.file)), [
+    path.join(prebuild, 'keymux.napi.node'),
+    path.join(root, 'build', 'Release', 'keymux.node'),
+  ]);
+  assert.equal(Keymux.libraryPath, path.join(prebuild, systemName()));
+  // Inside an Electron archive the binaries are read from beside it.
+  assert.equal(unpacked('/a/app.asar/node_modules/keymux'), '/a/app.asar.unpacked/node_modules/keymux');
+  assert.equal(unpacked('C:\\A\\resources\\app.asar\\node_modules'), 'C:\\A\\resources\\app.asar.unpacked\\node_modules');
+  assert.equal(unpacked('/a/app.asar.unpacked/x'), '/a/app.asar.unpacked/x');
+  assert.equal(unpacked('/a/my.app.asarx/x'), '/a/my.app.asarx/x');
   assert.equal(systemName('darwin'), 'libkeymux_native.dylib');
   assert.equal(systemName('win32'), 'keymux_native.dll');
 });
@@ -116,13 +139,16 @@ function createIn(env) {
 }
 
 test('a missing or mismatched library is named in the error', () => {
-  const missing = createIn({ KEYMUX_LIBRARY: '/nonexistent/libkeymux_native.so.1' });
+  const absent = windows ? 'C:\\nonexistent\\keymux_native.dll' : '/nonexistent/libkeymux_native.so.1';
+  const missing = createIn({ KEYMUX_LIBRARY: absent });
   assert.equal(missing.code, 'LIBRARY_NOT_FOUND');
   assert.equal(missing.status, undefined);
-  assert.match(missing.message, /\/nonexistent\/libkeymux_native\.so\.1 \(KEYMUX_LIBRARY\): .*No such file/);
+  assert.ok(missing.message.includes(`${absent} (KEYMUX_LIBRARY): `), missing.message);
+  assert.match(missing.message, windows ? /LoadLibrary failed with error 126/ : /No such file/);
 
-  const other = createIn({ KEYMUX_LIBRARY: 'libm.so.6' });
+  const foreign = windows ? 'kernel32.dll' : 'libm.so.6';
+  const other = createIn({ KEYMUX_LIBRARY: foreign });
   assert.equal(other.code, 'ABI_MISMATCH');
   assert.equal(other.status, 6);
-  assert.match(other.message, /libm\.so\.6 \(KEYMUX_LIBRARY\): it does not export kmx_abi_version/);
+  assert.ok(other.message.includes(`${foreign} (KEYMUX_LIBRARY): it does not export kmx_abi_version`), other.message);
 });

@@ -1,9 +1,10 @@
 'use strict';
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
+const { spawn, spawnSync } = require('node:child_process');
+const { once } = require('node:events');
 const path = require('node:path');
-require('./helpers');
+const { needsX } = require('./helpers');
 const { Keymux } = require('..');
 
 const root = path.join(__dirname, '..');
@@ -129,4 +130,50 @@ test('the process can end while a runtime is open', () => {
     km.close().then(() => console.log('closed'));`);
   assert.equal(run.status, 0, run.stderr);
   assert.equal(run.stdout.trim(), 'closed');
+});
+
+test('a backend that stops on its own closes the runtime and says why', { skip: needsX && 'ends an X server under the runtime' }, async () => {
+  // A display of the test's own, ended under a runtime in a child process.
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-nolisten', 'tcp'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  try {
+    const [number] = await once(xvfb.stdio[3], 'data');
+    const child = spawn(
+      process.execPath,
+      [
+        '-e',
+        `const { Keymux } = require(${JSON.stringify(root)});
+         const km = Keymux.create();
+         const seen = [];
+         km.on('error', (e) => seen.push(['error', e.code, e.status, e.message, km.closed]));
+         km.on('close', (e) => {
+           seen.push(['close', e && e.message, km.closed]);
+           console.log(JSON.stringify(seen));
+         });
+         console.log('ready');`,
+      ],
+      { env: { ...process.env, DISPLAY: `:${String(number).trim()}` }, stdio: ['ignore', 'pipe', 'pipe'] },
+    );
+    let stdout = '';
+    let stderr = '';
+    child.stderr.on('data', (d) => (stderr += d));
+    const exited = once(child, 'exit');
+    await new Promise((resolve) =>
+      child.stdout.on('data', (d) => {
+        stdout += d;
+        if (stdout.startsWith('ready\n')) resolve();
+      }),
+    );
+    xvfb.kill();
+    const [status] = await exited;
+    // The runtime was freed: nothing holds the child's loop any more.
+    assert.equal(status, 0, stderr);
+    const [error, close] = JSON.parse(stdout.split('\n')[1]);
+    const text = 'runtime is closed: the backend stopped on its own';
+    assert.deepEqual(error, ['error', 'CLOSED', 4, text, true]);
+    assert.deepEqual(close, ['close', text, true]);
+    // The reason itself goes to standard error, from the library.
+    assert.match(stderr, /\[keymux\] lost the connection to X11 display .*; the X11 backend stopped/);
+  } finally {
+    xvfb.kill();
+  }
 });

@@ -1,13 +1,13 @@
 'use strict';
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { collect, xdotool } = require('./helpers');
+const { collect, xdotool, backend, windows } = require('./helpers');
 const { Keymux } = require('..');
 
 test('hot keys arrive as down then up, with the id as registered', async (t) => {
   const km = Keymux.create();
   t.after(() => km.close());
-  assert.equal(km.backend, 'x11');
+  assert.equal(km.backend, backend);
   assert.equal(typeof km.capabilities, 'number');
 
   const big = 2n ** 63n + 5n;
@@ -24,9 +24,11 @@ test('hot keys arrive as down then up, with the id as registered', async (t) => 
     { id: 7, down: false },
   ]);
 
-  // Pressed by another X client; the bigint id comes back as the same bigint.
+  // Pressed by another X client (typed here under Wine); the bigint id
+  // comes back as the same bigint.
   events = collect(km, 'hotkey', 2);
-  xdotool('key', 'alt+F5');
+  if (windows) km.sendChord('Alt+F5');
+  else xdotool('key', 'alt+F5');
   const [down, up] = await events;
   assert.equal(down.id, big);
   assert.equal(down.down, true);
@@ -50,15 +52,28 @@ test('a refused set leaves the previous one in place', async (t) => {
       { id: 2, accelerator: 'Ctrl+Shift+I' },
       { id: 3, accelerator: 'Ctrl+Banana' },
     ]),
-    // The backend's refusal, wrapped by the transactional apply.
+    // The backend's refusal: the X11 backend's is wrapped by its
+    // transactional apply, the Windows one's is the parse error itself.
     (e) =>
       e.name === 'KeymuxError' &&
-      e.code === 'BACKEND' &&
-      e.status === 2 &&
-      e.message === 'backend error: invalid argument: Ctrl+Banana: unrecognised key "Banana"',
+      e.code === (windows ? 'INVALID_ARGUMENT' : 'BACKEND') &&
+      e.status === (windows ? 1 : 2) &&
+      e.message === `${windows ? '' : 'backend error: '}invalid argument: Ctrl+Banana: unrecognised key "Banana"`,
   );
   const events = collect(km, 'hotkey', 2);
   km.sendChord(['ControlLeft', 'ShiftLeft'], 'KeyI'); // not registered: no event
   km.sendChord(['ControlLeft', 'ShiftLeft'], 'KeyU');
   assert.deepEqual((await events).map((e) => e.id), [1, 1]);
+});
+
+test('sendChord types the keys applyHotkeys registers for the same accelerator', async (t) => {
+  const km = Keymux.create();
+  t.after(() => km.close());
+  const accelerators = ['CmdOrCtrl+Shift+K', ' alt + num5 ', 'Ctrl+/', 'control+shift+PgUp', 'Shift+F12', 'Ctrl+Alt+KeyQ'];
+  await km.applyHotkeys(accelerators.map((accelerator, id) => ({ id, accelerator })));
+  for (const [id, accelerator] of accelerators.entries()) {
+    const events = collect(km, 'hotkey', 2);
+    km.sendChord(accelerator);
+    assert.deepEqual((await events).map((e) => [e.id, e.down]), [[id, true], [id, false]], accelerator);
+  }
 });
