@@ -81,6 +81,7 @@ XML = """
   </interface>
   <interface name="org.keymux.TestPortal">
     <method name="SetBindResponse"><arg type="u" direction="in"/></method>
+    <method name="DeclineTrigger"><arg type="s" direction="in"/></method>
     <method name="SetConsent"><arg type="s" direction="in"/></method>
     <method name="AnswerConsent"><arg type="b" direction="in"/><arg type="u" direction="out"/></method>
     <method name="Trigger"><arg type="s" direction="in"/><arg type="b" direction="in"/><arg type="b" direction="out"/></method>
@@ -111,6 +112,7 @@ class Portal:
         self.requests = {}  # path -> registration id
         self.sessions = {}  # path -> dict
         self.bind_response = 0
+        self.declined = None
         self.consent = "grant"
         self.waiting = []  # (request path, session path)
         self.keycodes = []
@@ -211,7 +213,7 @@ class Portal:
             self.answer(req, self.bind_response, {})
         else:
             s["bound"] = True
-            s["shortcuts"] = [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts]
+            s["shortcuts"] = self.bindable(shortcuts)
             out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
                    for i, d, t in s["shortcuts"]]
             self.answer(req, 0, {"shortcuts": GLib.Variant("a(sa{sv})", out)})
@@ -272,7 +274,7 @@ class Portal:
         s["bound"] = True
         if self.bind_response != 0:
             return GLib.Variant("(ua{sv})", (self.bind_response, {}))
-        s["shortcuts"] = [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts]
+        s["shortcuts"] = self.bindable(shortcuts)
         out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
                for i, d, t in s["shortcuts"]]
         return GLib.Variant("(ua{sv})", (0, {"shortcuts": GLib.Variant("a(sa{sv})", out)}))
@@ -311,9 +313,17 @@ class Portal:
         self.keycodes.append((keycode, state))
         return None
 
+    # A desktop may decline a shortcut and leave it out of the answer.
+    def bindable(self, shortcuts):
+        return [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts
+                if v.get("preferred_trigger", "") != self.declined]
+
     # test control
     def TestPortal_SetBindResponse(self, sender, path, code):
         self.bind_response = code
+
+    def TestPortal_DeclineTrigger(self, sender, path, trigger):
+        self.declined = trigger
 
     def TestPortal_SetConsent(self, sender, path, mode):
         self.consent = mode

@@ -1,8 +1,11 @@
 // The GlobalShortcuts side of the portal backend, on the worker thread: one
-// portal session holds the bound list; a new list is bound in a new
-// session (the portal binds a session's shortcuts only once), and the old
-// session is closed only once the new one is bound, so a refused list
-// leaves the previous one working.
+// portal session holds the bound list, and a new list is bound in a new
+// session (the portal binds a session's shortcuts only once). Where the
+// portal binds through BindShortcuts, the old session is closed only once
+// the new one is bound, so a refused list leaves the previous one working.
+// Where it binds at CreateSession (KDE Plasma 5.27), a combination stays
+// with the session that had it until that one closes, so the old session
+// goes first and a failed list is bound again from the previous one.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "error/result.h"
 #include "hotkeys/apply_outcome.h"
@@ -36,10 +40,16 @@ class PortalShortcuts {
   struct Session {
     std::string path;
     std::map<std::string, uint64_t> ids;  // shortcut id text -> host id
+    ShortcutSpecs specs;                  // what was bound, for a rollback
+    std::vector<std::string> accelerators;
+    std::string token;
     Slot closed;
   };
 
-  Result<Session> open_session();
+  // Opens a session and binds specs in it; an unbound shortcut fails it.
+  Result<Session> bind(ShortcutSpecs specs, std::vector<std::string> accelerators, const std::string& token);
+  Result<Session> open_session(const ShortcutSpecs& specs, const std::string& token, Response& created);
+  void lost();
   void close(Session& session);
   void release_held();
 
@@ -55,6 +65,10 @@ class PortalShortcuts {
   Session current_;
   std::set<uint64_t> held_;
   Slot activated_, deactivated_, owner_;
+  uint32_t version_ = 0;
+  bool binds_at_creation_ = false;  // learnt from the first CreateSession answer
+  std::string token_;               // this program's shortcut set
+  std::set<std::string> watched_;   // frontend and desktop backend names
 };
 
 }  // namespace kmx::platform::portal
