@@ -198,10 +198,10 @@ class Keyboard {
     if (r < 0) why_ = std::string(method) + ": " + (error.message ? error.message : strerror(-r));
     sd_bus_error_free(&error);
     const bool answered = r >= 0 && wait_until([&] {
-      while (sd_bus_process(bus_, nullptr) > 0) {
-      }
-      return pending.done;
-    });
+                            while (sd_bus_process(bus_, nullptr) > 0) {
+                            }
+                            return pending.done;
+                          });
     sd_bus_slot_unref(slot);
     if (r < 0) return false;
     if (!answered || pending.code != 0) {
@@ -258,8 +258,8 @@ class Listener {
     child_ = Child(args, out_, err_);
   }
   bool listening() {
-    return wait_until(
-        [this] { return read_file(err_).find("listening") != std::string::npos || !child_.running(); }, 10000) &&
+    return wait_until([this] { return read_file(err_).find("listening") != std::string::npos || !child_.running(); },
+                      10000) &&
            read_file(err_).find("listening") != std::string::npos;
   }
   int events() const {
@@ -318,9 +318,8 @@ class KdeDesktop {
     }
     if (!kwin_.pid()) return fail(std::string("kwin_wayland: ") + strerror(kwin_.error()));
     const std::string socket_path = dir_ + "/runtime/" + socket;
-    struct stat st{};
-    if (!wait_until([&] { return stat(socket_path.c_str(), &st) == 0 || !kwin_.running(); }, 20000) ||
-        !kwin_.running())
+    struct stat st {};
+    if (!wait_until([&] { return stat(socket_path.c_str(), &st) == 0 || !kwin_.running(); }, 20000) || !kwin_.running())
       return fail("kwin_wayland did not open its socket");
     setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
 

@@ -41,7 +41,7 @@ std::string program_identity() {
   if (first_end != std::string::npos && first_end + 1 < args.size()) {
     const std::string first = args.substr(first_end + 1, args.find('\0', first_end + 1) - first_end - 1);
     char resolved[PATH_MAX] = {};
-    struct stat st{};
+    struct stat st {};
     if (!first.empty() && first[0] != '-' && ::realpath(first.c_str(), resolved) && ::stat(resolved, &st) == 0 &&
         S_ISREG(st.st_mode))
       out += std::string("\n") + resolved;

@@ -179,8 +179,7 @@ Result<hotkeys::ApplyOutcome> PortalShortcuts::apply(const model::ShortcutList& 
     }
     const std::string old_list = joined_sorted(old_accelerators);
     auto restored = bind(std::move(old_specs), std::move(old_accelerators), token);
-    if (!restored)
-      return KmxError::backend(made.error().message() + "; rollback could not restore: " + old_list);
+    if (!restored) return KmxError::backend(made.error().message() + "; rollback could not restore: " + old_list);
     restored->ids = std::move(old_ids);
     current_ = std::move(*restored);
     return KmxError::backend(made.error().message() + "; the previous set was bound again");
