@@ -92,6 +92,7 @@ class FakePortal {
 
   void set_bind_response(uint32_t code) { call("SetBindResponse", "u", code); }
   void decline_trigger(const char* trigger) { call("DeclineTrigger", "s", trigger); }
+  void set_bind_at_creation(bool on) { call("SetBindAtCreation", "b", on ? 1 : 0); }
   void set_consent(const char* mode) { call("SetConsent", "s", mode); }
   uint32_t answer_consent(bool grant) { return read_u(call("AnswerConsent", "b", grant ? 1 : 0)); }
   uint32_t close_sessions(const char* kind) { return read_u(call("CloseSessions", "s", kind)); }
@@ -292,6 +293,27 @@ TEST_F(Portal, ARefusedBindKeepsThePreviousSet) {
   EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
   char leftovers[64] = {};
   EXPECT_EQ(kmx_apply_leftovers(h_, leftovers, sizeof leftovers), 1u) << leftovers;
+}
+
+// A portal that binds at CreateSession hands a combination to no new session
+// while the old one holds it, so the old one goes first and a failed set is
+// followed by the previous one bound again.
+TEST_F(Portal, APortalBindingAtCreationGetsThePreviousSetBackAfterAFailedOne) {
+  portal_.set_bind_at_creation(true);
+  ASSERT_EQ(apply({{1, "Ctrl+Alt+P", "old"}}), KMX_OK) << last_error(h_);
+  portal_.decline_trigger("ALT+F5");
+  EXPECT_EQ(apply({{1, "Ctrl+Alt+P", "old"}, {2, "Alt+F5", "new"}}), KMX_ERR_BACKEND);
+  EXPECT_NE(last_error(h_).find("Alt+F5; the previous set was bound again"), std::string::npos) << last_error(h_);
+  EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
+  EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
+
+  // What was held is released when the old session goes; then nothing restores it.
+  portal_.decline_trigger("CTRL+ALT+p");
+  EXPECT_EQ(apply({{1, "Ctrl+Alt+P", "old"}, {2, "Alt+F5", "new"}}), KMX_ERR_BACKEND);
+  EXPECT_EQ(next_hotkey(), (Hotkey{1, 0}));
+  EXPECT_NE(last_error(h_).find("rollback could not restore: Ctrl+Alt+P"), std::string::npos) << last_error(h_);
+  EXPECT_EQ(portal_.live_shortcut_sessions(), 0u);
 }
 
 TEST_F(Portal, ChordsWaitForConsentThenGoOutAsEvdevCodesInOrder) {

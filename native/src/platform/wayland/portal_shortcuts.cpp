@@ -87,15 +87,12 @@ Result<PortalShortcuts::Session> PortalShortcuts::bind(ShortcutSpecs specs, std:
   auto session = open_session(specs, token, created);
   if (!session) return std::move(session).error();
   std::vector<std::string> bound_ids;
+  // A portal that bound at creation says so with the list; its BindShortcuts
+  // would bind nothing more (KDE 5.27 opens System Settings instead).
   if (created.shortcuts && !created.shortcuts->empty()) {
     binds_at_creation_ = true;
     bound_ids = *created.shortcuts;
-  }
-  const auto all_bound = [&specs](const std::vector<std::string>& ids) {
-    return std::all_of(specs.begin(), specs.end(),
-                       [&ids](const ShortcutSpec& s) { return std::find(ids.begin(), ids.end(), s.id) != ids.end(); });
-  };
-  if (!all_bound(bound_ids)) {
+  } else {
     auto append = [&](sd_bus_message* m) {
       int r = sd_bus_message_append(m, "o", session->path.c_str());
       if (r < 0) return r;
