@@ -1,7 +1,5 @@
 #include "platform/wayland/portal_shortcuts.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -26,8 +24,8 @@ std::string joined_sorted(std::vector<std::string> texts) {
 
 }  // namespace
 
-PortalShortcuts::PortalShortcuts(sd_bus* bus, std::function<void(uint64_t, bool)> emit, std::function<void()> ended)
-    : bus_(bus), emit_(std::move(emit)), ended_(std::move(ended)) {}
+PortalShortcuts::PortalShortcuts(sd_bus* bus, EventSender events, std::function<void()> ended)
+    : bus_(bus), ended_(std::move(ended)), held_(std::move(events)) {}
 
 PortalShortcuts::~PortalShortcuts() { clear(); }
 
@@ -131,11 +129,6 @@ void PortalShortcuts::close(Session& session) {
   session = Session{};
 }
 
-void PortalShortcuts::release_held() {
-  for (uint64_t id : held_) emit_(id, false);
-  held_.clear();
-}
-
 Result<hotkeys::ApplyOutcome> PortalShortcuts::apply(const model::ShortcutList& shortcuts) {
   const ShiftStyle style = kde_desktop() ? ShiftStyle::ShiftedSymbol : ShiftStyle::Plain;
   ShortcutSpecs specs;
@@ -162,7 +155,7 @@ Result<hotkeys::ApplyOutcome> PortalShortcuts::apply(const model::ShortcutList& 
     // the previous one again.
     Session previous = std::move(current_);
     current_ = Session{};
-    release_held();
+    held_.release_all();
     ShortcutSpecs old_specs = previous.specs;
     std::vector<std::string> old_accelerators = previous.accelerators;
     std::map<std::string, uint64_t> old_ids = previous.ids;
@@ -188,7 +181,7 @@ Result<hotkeys::ApplyOutcome> PortalShortcuts::apply(const model::ShortcutList& 
   if (!made) return KmxError::backend(made.error().message() + "; the previous set stays");
 
   // The old registrations go away: what they held is released now.
-  release_held();
+  held_.release_all();
   close(current_);
   made->ids = std::move(ids);
   current_ = std::move(*made);
@@ -196,7 +189,7 @@ Result<hotkeys::ApplyOutcome> PortalShortcuts::apply(const model::ShortcutList& 
 }
 
 void PortalShortcuts::clear() {
-  release_held();
+  held_.release_all();
   close(current_);
 }
 
@@ -207,9 +200,10 @@ void PortalShortcuts::edge(sd_bus_message* m, bool down) {
   if (current_.path != session) return;  // a session already replaced
   const auto found = current_.ids.find(id);
   if (found == current_.ids.end()) return;
-  const uint64_t host_id = found->second;
-  if (down ? !held_.insert(host_id).second : held_.erase(host_id) == 0) return;
-  emit_(host_id, down);
+  if (down)
+    held_.press(found->first, found->second);
+  else
+    held_.release(found->first);
 }
 
 int PortalShortcuts::on_activated(sd_bus_message* m, void* self, sd_bus_error*) {
@@ -242,7 +236,7 @@ int PortalShortcuts::on_owner_changed(sd_bus_message* m, void* self, sd_bus_erro
 }
 
 void PortalShortcuts::lost() {
-  release_held();
+  held_.release_all();
   current_.closed.reset();
   current_ = Session{};
   ended_();

@@ -18,15 +18,17 @@
 #include "error/result.h"
 #include "hotkeys/apply_outcome.h"
 #include "model/shortcut.h"
+#include "platform/backend.h"
+#include "platform/held_hotkeys.h"
 #include "platform/wayland/portal_bus.h"
 
 namespace kmx::platform::portal {
 
 class PortalShortcuts {
  public:
-  // emit(id, down) reports a hot-key edge; ended(why) reports that the
-  // portal closed the session or went away.
-  PortalShortcuts(sd_bus* bus, std::function<void(uint64_t, bool)> emit, std::function<void()> ended);
+  // Hot-key edges go to events; ended() reports that the portal closed the
+  // session or went away.
+  PortalShortcuts(sd_bus* bus, EventSender events, std::function<void()> ended);
   ~PortalShortcuts();
   PortalShortcuts(const PortalShortcuts&) = delete;
   PortalShortcuts& operator=(const PortalShortcuts&) = delete;
@@ -51,7 +53,6 @@ class PortalShortcuts {
   Result<Session> open_session(const ShortcutSpecs& specs, const std::string& token, Response& created);
   void lost();
   void close(Session& session);
-  void release_held();
 
   static int on_activated(sd_bus_message* m, void* self, sd_bus_error*);
   static int on_deactivated(sd_bus_message* m, void* self, sd_bus_error*);
@@ -60,10 +61,9 @@ class PortalShortcuts {
   void edge(sd_bus_message* m, bool down);
 
   sd_bus* bus_;
-  std::function<void(uint64_t, bool)> emit_;
   std::function<void()> ended_;
   Session current_;
-  std::set<uint64_t> held_;
+  HeldHotkeys<std::string> held_;  // by shortcut id at the portal
   Slot activated_, deactivated_, owner_;
   uint32_t version_ = 0;
   bool binds_at_creation_ = false;  // learnt from the first CreateSession answer
