@@ -361,12 +361,13 @@ class KdeDesktop {
 
   std::string shortcut_settings() const { return read_file(dir_ + "/config/kglobalshortcutsrc"); }
   // Components in the user's stored shortcuts named by keymux's tokens, once
-  // at least two are there (kglobalaccel writes them a moment after a bind).
-  int keymux_components() const {
+  // at least `expected` are there (kglobalaccel writes them a moment after a
+  // bind).
+  int keymux_components(int expected) const {
     const auto count = [this] {
       return count_lines(shortcut_settings(), [](const std::string& l) { return l.rfind("[keymux_", 0) == 0; });
     };
-    wait_until([&] { return count() >= 2; }, 3000);
+    wait_until([&] { return count() >= expected; }, 3000);
     return count();
   }
 

@@ -20,7 +20,7 @@
 namespace {
 
 // Portable usages.
-constexpr uint32_t K = 0x0E, L = 0x0F, J = 0x0D, DIGIT1 = 0x1E, MINUS = 0x2D, SLASH = 0x38, F9 = 0x42;
+constexpr uint32_t K = 0x0E, L = 0x0F, J = 0x0D, M = 0x10, DIGIT1 = 0x1E, MINUS = 0x2D, SLASH = 0x38, F9 = 0x42;
 constexpr uint32_t CTRL = 0xE0, SHIFT = 0xE1, ALT = 0xE2, SUPER = 0xE3;
 // Their evdev codes, as the client and the test's own keyboard see them.
 constexpr int EV_CTRL = 29, EV_ALT = 56, EV_L = 38, EV_K = 37, EV_J = 36;
@@ -150,14 +150,20 @@ TEST_F(Kde, TwoProgramsWithTheSameIdsStayApartAndAProgramsSetsDoNotPileUp) {
   ASSERT_EQ(apply({{1, "Ctrl+Alt+L", "ours"}}), KMX_OK) << last_error(h_);
   auto other = desktop_.listen({"1=Ctrl+Alt+K"});  // kmx gives no description
   ASSERT_TRUE(other.listening()) << other.output();
+  auto second_copy = desktop_.listen({"1=Ctrl+Alt+M"});  // the same program, running at the same time
+  ASSERT_TRUE(second_copy.listening()) << second_copy.output();
   ASSERT_EQ(chord({CTRL, ALT}, K), KMX_OK);
   ASSERT_TRUE(other.has_event(1, true) && other.has_event(1, false)) << other.output();
+  ASSERT_EQ(chord({CTRL, ALT}, M), KMX_OK);
+  ASSERT_TRUE(second_copy.has_event(1, true) && second_copy.has_event(1, false)) << second_copy.output();
   EXPECT_TRUE(quiet());
   ASSERT_EQ(chord({CTRL, ALT}, L), KMX_OK);
   EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
   EXPECT_EQ(next_hotkey(), (Hotkey{1, 0}));
   EXPECT_EQ(other.events(), 2) << other.output();
+  EXPECT_EQ(second_copy.events(), 2) << second_copy.output();
   other.end();
+  second_copy.end();
 
   // The same program again, its id 1 now on another combination.
   auto again = desktop_.listen({"1=Ctrl+Alt+J"});
@@ -166,8 +172,9 @@ TEST_F(Kde, TwoProgramsWithTheSameIdsStayApartAndAProgramsSetsDoNotPileUp) {
   EXPECT_TRUE(again.has_event(1, true) && again.has_event(1, false)) << again.output();
   again.end();
   // kglobalaccel names a component after the session token: one for this
-  // program, one for kmx, however many sets and runs.
-  EXPECT_EQ(desktop_.keymux_components(), 2) << desktop_.shortcut_settings();
+  // program, one for each copy of kmx that ran at once, however many sets
+  // and runs.
+  EXPECT_EQ(desktop_.keymux_components(3), 3) << desktop_.shortcut_settings();
 }
 
 TEST_F(Kde, TheKdeBackendKilledEndsTheRuntime) {
