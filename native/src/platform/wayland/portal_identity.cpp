@@ -28,13 +28,22 @@ uint64_t fnv1a(const std::string& text) {
   return h;
 }
 
-// The executable, and the first argument when it names a file: python3,
-// node and the like run many programs from one executable.
+// Executables that run many programs, each named by the first argument.
+// Anything else keeps one identity whatever files it is given.
+bool interpreter(const std::string& exe) {
+  const std::string base = exe.substr(exe.rfind('/') + 1);
+  for (const char* name : {"python", "node", "electron", "perl", "ruby", "java", "deno", "bun", "gjs", "lua", "php"})
+    if (base.rfind(name, 0) == 0) return true;
+  return false;
+}
+
+// The executable, and for an interpreter the script it runs.
 std::string program_identity() {
   std::string out;
   char exe[PATH_MAX] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n > 0) out.assign(exe, static_cast<size_t>(n));
+  if (!interpreter(out)) return out;
   std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
   const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
   const size_t first_end = args.find('\0');

@@ -10,7 +10,7 @@
 namespace kmx::platform::portal {
 
 // "keymux_<program>_<instance>": program is a hash of the executable (and,
-// for an interpreter, of the script it runs); instance is the lowest
+// for an interpreter such as python3 or node, of the script it runs); instance is the lowest
 // number no other running process of that program holds, taken with a
 // lock file under XDG_RUNTIME_DIR for the life of the process. The same
 // within a process; a forked child takes its own.
