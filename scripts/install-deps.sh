@@ -21,6 +21,8 @@ packages=(
   g++-mingw-w64-x86-64 wine wine64
   python3-pytest python3-venv python3-setuptools
   libsystemd-dev libxkbcommon-dev xkb-data dbus-daemon python3-gi gir1.2-glib-2.0 xdg-desktop-portal
+  # a real desktop portal, headless: KDE Plasma 5.27 (kwin with kglobalaccel inside it)
+  kwin-wayland xdg-desktop-portal-kde qtwayland5
   libconcurrentqueue-dev libboost-dev
 )
 # The Node package needs Node.js 18 or later with npm; Debian's serves

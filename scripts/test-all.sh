@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and runs every test suite:
 #   core, X11 and helper programs under ASan+UBSan and under TSan,
 #   the macOS backend on the simulated frameworks (ASan+UBSan and TSan),
-#   the Windows DLL under Wine, the fuzzers, and a release build with the
+#   the portal backend against a headless KDE Plasma desktop (its own
+#   suite, wayland-kde), the Windows DLL under Wine, the fuzzers, and a release build with the
 #   packaging test, the queue benchmark (beside its peer queues) and the X11
 #   benchmark, and the Node and Python packages (the Node package's
 #   prebuilds for linux-x64 and win32-x64, its tests on Xvfb and under
@@ -51,13 +52,21 @@ release_suite() {
       native/tests/x11/with_xvfb.sh build/release/bench/kmx_x11_bench; }
 }
 
-all=(dev tsan macos-sim macos-sim-tsan windows fuzz release bindings)
+# The portal backend against a real desktop portal, KDE Plasma's, headless.
+wayland_kde_suite() {
+  cmake --preset dev >/dev/null &&
+    cmake --build --preset dev -j "$jobs" --target portal_kde_end_to_end &&
+    ctest --preset wayland-kde
+}
+
+all=(dev wayland-kde tsan macos-sim macos-sim-tsan windows fuzz release bindings)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all[@]}")
 
 for suite in "${selected[@]}"; do
   case "$suite" in
     dev|tsan|macos-sim|macos-sim-tsan) run_suite "$suite" preset_suite "$suite" ;;
+    wayland-kde) run_suite wayland-kde wayland_kde_suite ;;
     windows) run_suite windows bash native/tests/windows/run-suite.sh "$top/build/windows" ;;
     fuzz) run_suite fuzz bash fuzz/run.sh "$fuzz_seconds" ;;
     release) run_suite release release_suite ;;

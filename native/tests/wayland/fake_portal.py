@@ -81,6 +81,8 @@ XML = """
   </interface>
   <interface name="org.keymux.TestPortal">
     <method name="SetBindResponse"><arg type="u" direction="in"/></method>
+    <method name="DeclineTrigger"><arg type="s" direction="in"/></method>
+    <method name="SetBindAtCreation"><arg type="b" direction="in"/></method>
     <method name="SetConsent"><arg type="s" direction="in"/></method>
     <method name="AnswerConsent"><arg type="b" direction="in"/><arg type="u" direction="out"/></method>
     <method name="Trigger"><arg type="s" direction="in"/><arg type="b" direction="in"/><arg type="b" direction="out"/></method>
@@ -111,6 +113,8 @@ class Portal:
         self.requests = {}  # path -> registration id
         self.sessions = {}  # path -> dict
         self.bind_response = 0
+        self.declined = None
+        self.binds_at_creation = False
         self.consent = "grant"
         self.waiting = []  # (request path, session path)
         self.keycodes = []
@@ -198,7 +202,10 @@ class Portal:
 
     def GlobalShortcuts_CreateSession(self, sender, path, options):
         req = self.request(sender, options)
-        self.answer(req, 0, {"session_handle": GLib.Variant("o", self.session(sender, options, "gs"))})
+        session = self.session(sender, options, "gs")
+        results = self.bind_at_creation(session, options)
+        results["session_handle"] = GLib.Variant("o", session)
+        self.answer(req, 0, results)
         return GLib.Variant("(o)", (req,))
 
     def GlobalShortcuts_BindShortcuts(self, sender, path, session, shortcuts, parent, options):
@@ -211,7 +218,7 @@ class Portal:
             self.answer(req, self.bind_response, {})
         else:
             s["bound"] = True
-            s["shortcuts"] = [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts]
+            s["shortcuts"] = self.bindable(shortcuts)
             out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
                    for i, d, t in s["shortcuts"]]
             self.answer(req, 0, {"shortcuts": GLib.Variant("a(sa{sv})", out)})
@@ -263,7 +270,7 @@ class Portal:
 
     def ImplGlobalShortcuts_CreateSession(self, invocation, path, handle, session, app_id, options):
         self.impl_session(session, "gs")
-        return GLib.Variant("(ua{sv})", (0, {}))
+        return GLib.Variant("(ua{sv})", (0, self.bind_at_creation(session, options)))
 
     def ImplGlobalShortcuts_BindShortcuts(self, invocation, path, handle, session, shortcuts, parent, options):
         s = self.live(session, "gs")
@@ -272,7 +279,7 @@ class Portal:
         s["bound"] = True
         if self.bind_response != 0:
             return GLib.Variant("(ua{sv})", (self.bind_response, {}))
-        s["shortcuts"] = [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts]
+        s["shortcuts"] = self.bindable(shortcuts)
         out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
                for i, d, t in s["shortcuts"]]
         return GLib.Variant("(ua{sv})", (0, {"shortcuts": GLib.Variant("a(sa{sv})", out)}))
@@ -311,9 +318,32 @@ class Portal:
         self.keycodes.append((keycode, state))
         return None
 
+    # Early drafts of the interface bound the shortcuts given in CreateSession's
+    # options and answered with them; with binds_at_creation set, so does this.
+    def bind_at_creation(self, session, options):
+        if not self.binds_at_creation or "shortcuts" not in options:
+            return {}
+        s = self.sessions[session]
+        s["bound"] = True
+        s["shortcuts"] = self.bindable(options["shortcuts"])
+        out = [(i, {"description": GLib.Variant("s", d), "trigger_description": GLib.Variant("s", t)})
+               for i, d, t in s["shortcuts"]]
+        return {"shortcuts": GLib.Variant("a(sa{sv})", out)}
+
+    # A desktop may decline a shortcut and leave it out of the answer.
+    def bindable(self, shortcuts):
+        return [(i, v.get("description", ""), v.get("preferred_trigger", "")) for i, v in shortcuts
+                if v.get("preferred_trigger", "") != self.declined]
+
     # test control
     def TestPortal_SetBindResponse(self, sender, path, code):
         self.bind_response = code
+
+    def TestPortal_DeclineTrigger(self, sender, path, trigger):
+        self.declined = trigger
+
+    def TestPortal_SetBindAtCreation(self, sender, path, on):
+        self.binds_at_creation = on
 
     def TestPortal_SetConsent(self, sender, path, mode):
         self.consent = mode

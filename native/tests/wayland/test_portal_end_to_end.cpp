@@ -91,6 +91,8 @@ class FakePortal {
   void quit() { end(pid_, DESKTOP); }
 
   void set_bind_response(uint32_t code) { call("SetBindResponse", "u", code); }
+  void decline_trigger(const char* trigger) { call("DeclineTrigger", "s", trigger); }
+  void set_bind_at_creation(bool on) { call("SetBindAtCreation", "b", on ? 1 : 0); }
   void set_consent(const char* mode) { call("SetConsent", "s", mode); }
   uint32_t answer_consent(bool grant) { return read_u(call("AnswerConsent", "b", grant ? 1 : 0)); }
   uint32_t close_sessions(const char* kind) { return read_u(call("CloseSessions", "s", kind)); }
@@ -231,20 +233,35 @@ TEST_F(Portal, BoundShortcutsTurnActivationIntoPressAndRelease) {
   EXPECT_EQ(kmx_capabilities(h_), 0xC1u);
   ASSERT_EQ(apply({{7, "Ctrl+Shift+K", "push to talk"}, {8, "Super+F13", "mute"}}), KMX_OK) << last_error(h_);
   using Bound = std::tuple<std::string, std::string, std::string>;
-  EXPECT_EQ(portal_.bound(), (std::vector<Bound>{{"7", "push to talk", "CTRL+SHIFT+k"}, {"8", "mute", "LOGO+F13"}}));
+  // The trigger is the id at the portal; an empty description becomes the accelerator.
+  EXPECT_EQ(portal_.bound(),
+            (std::vector<Bound>{{"CTRL+SHIFT+k", "push to talk", "CTRL+SHIFT+k"}, {"LOGO+F13", "mute", "LOGO+F13"}}));
 
-  ASSERT_TRUE(portal_.trigger("7", true));
+  ASSERT_TRUE(portal_.trigger("CTRL+SHIFT+k", true));
   EXPECT_EQ(next_hotkey(), (Hotkey{7, 1}));
-  ASSERT_TRUE(portal_.trigger("7", true));  // a repeat while held is no second press
-  ASSERT_TRUE(portal_.trigger("7", false));
+  ASSERT_TRUE(portal_.trigger("CTRL+SHIFT+k", true));  // a repeat while held is no second press
+  ASSERT_TRUE(portal_.trigger("CTRL+SHIFT+k", false));
   EXPECT_EQ(next_hotkey(), (Hotkey{7, 0}));
-  ASSERT_TRUE(portal_.trigger("7", false));
+  ASSERT_TRUE(portal_.trigger("CTRL+SHIFT+k", false));
   EXPECT_TRUE(quiet());
+
+  ASSERT_EQ(apply({{9, "Ctrl+Shift+1", ""}}), KMX_OK) << last_error(h_);
+  EXPECT_EQ(portal_.bound(), (std::vector<Bound>{{"CTRL+SHIFT+1", "Ctrl+Shift+1", "CTRL+SHIFT+1"}}));
+}
+
+TEST_F(Portal, AShortcutThePortalLeavesUnboundFailsTheApply) {
+  ASSERT_EQ(apply({{1, "Ctrl+Alt+P", "old"}}), KMX_OK) << last_error(h_);
+  portal_.decline_trigger("ALT+F5");
+  EXPECT_EQ(apply({{1, "Ctrl+Alt+P", "old"}, {2, "Alt+F5", "new"}}), KMX_ERR_BACKEND);
+  EXPECT_NE(last_error(h_).find("did not bind Alt+F5; the previous set stays"), std::string::npos) << last_error(h_);
+  EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
+  EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
 }
 
 TEST_F(Portal, ReplacingTheSetReleasesWhatTheOldSessionHeld) {
   ASSERT_EQ(apply({{1, "Ctrl+Alt+P", "old"}}), KMX_OK) << last_error(h_);
-  ASSERT_TRUE(portal_.trigger("1", true));
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
   EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
 
   ASSERT_EQ(apply({{1, "Ctrl+Alt+P", "kept"}, {2, "Alt+F5", "new"}}), KMX_OK) << last_error(h_);
@@ -253,12 +270,12 @@ TEST_F(Portal, ReplacingTheSetReleasesWhatTheOldSessionHeld) {
   EXPECT_EQ(portal_.bound().size(), 2u);
   EXPECT_TRUE(quiet());
 
-  ASSERT_TRUE(portal_.trigger("2", true));
+  ASSERT_TRUE(portal_.trigger("ALT+F5", true));
   EXPECT_EQ(next_hotkey(), (Hotkey{2, 1}));
   ASSERT_EQ(apply({}), KMX_OK);
   EXPECT_EQ(next_hotkey(), (Hotkey{2, 0}));
   EXPECT_EQ(portal_.live_shortcut_sessions(), 0u);
-  EXPECT_FALSE(portal_.trigger("2", true));
+  EXPECT_FALSE(portal_.trigger("ALT+F5", true));
 }
 
 TEST_F(Portal, ARefusedBindKeepsThePreviousSet) {
@@ -269,13 +286,34 @@ TEST_F(Portal, ARefusedBindKeepsThePreviousSet) {
             std::string::npos)
       << last_error(h_);
   EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
-  ASSERT_TRUE(portal_.trigger("1", true));
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
   EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
 
   EXPECT_EQ(apply({{3, "Ctrl+Nope", ""}}), KMX_ERR_INVALID_ARGUMENT);
   EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
   char leftovers[64] = {};
   EXPECT_EQ(kmx_apply_leftovers(h_, leftovers, sizeof leftovers), 1u) << leftovers;
+}
+
+// A portal that binds at CreateSession hands a combination to no new session
+// while the old one holds it, so the old one goes first and a failed set is
+// followed by the previous one bound again.
+TEST_F(Portal, APortalBindingAtCreationGetsThePreviousSetBackAfterAFailedOne) {
+  portal_.set_bind_at_creation(true);
+  ASSERT_EQ(apply({{1, "Ctrl+Alt+P", "old"}}), KMX_OK) << last_error(h_);
+  portal_.decline_trigger("ALT+F5");
+  EXPECT_EQ(apply({{1, "Ctrl+Alt+P", "old"}, {2, "Alt+F5", "new"}}), KMX_ERR_BACKEND);
+  EXPECT_NE(last_error(h_).find("Alt+F5; the previous set was bound again"), std::string::npos) << last_error(h_);
+  EXPECT_EQ(portal_.live_shortcut_sessions(), 1u);
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
+  EXPECT_EQ(next_hotkey(), (Hotkey{1, 1}));
+
+  // What was held is released when the old session goes; then nothing restores it.
+  portal_.decline_trigger("CTRL+ALT+p");
+  EXPECT_EQ(apply({{1, "Ctrl+Alt+P", "old"}, {2, "Alt+F5", "new"}}), KMX_ERR_BACKEND);
+  EXPECT_EQ(next_hotkey(), (Hotkey{1, 0}));
+  EXPECT_NE(last_error(h_).find("rollback could not restore: Ctrl+Alt+P"), std::string::npos) << last_error(h_);
+  EXPECT_EQ(portal_.live_shortcut_sessions(), 0u);
 }
 
 TEST_F(Portal, ChordsWaitForConsentThenGoOutAsEvdevCodesInOrder) {
@@ -326,7 +364,7 @@ TEST_F(Portal, RawInputAndKeyStateAreRefusedNamingTheSession) {
 
 TEST_F(Portal, ASessionThePortalClosesEndsTheRuntime) {
   ASSERT_EQ(apply({{4, "Ctrl+Alt+P", ""}}), KMX_OK) << last_error(h_);
-  ASSERT_TRUE(portal_.trigger("4", true));
+  ASSERT_TRUE(portal_.trigger("CTRL+ALT+p", true));
   EXPECT_EQ(next_hotkey(), (Hotkey{4, 1}));
   ASSERT_EQ(portal_.close_sessions("gs"), 1u);
   EXPECT_EQ(next_hotkey(), (Hotkey{4, 0}));

@@ -8,7 +8,6 @@
 
 #include <variant>
 
-#include "model/event.h"
 #include "platform/linux/linux_backends.h"
 #include "platform/worker_start.h"
 #include "platform/wayland/portal_direct.h"
@@ -31,9 +30,7 @@ class Worker {
         wake_fd_(wake_fd),
         commands_(std::move(commands)),
         events_(std::move(events)),
-        shortcuts_(
-            bus_.get(), [this](uint64_t id, bool down) { events_.send(model::hotkey_event(id, down)); },
-            [this] { running_ = false; }) {}
+        shortcuts_(bus_.get(), events_, [this] { running_ = false; }) {}
 
   ~Worker() { ::close(wake_fd_); }
 

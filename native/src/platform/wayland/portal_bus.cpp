@@ -22,6 +22,26 @@ std::string sender_part(sd_bus* bus) {
   return out;
 }
 
+// Reads the ids of a shortcuts variant; descriptions and triggers are the
+// desktop's own wording and are skipped.
+int read_shortcut_ids(sd_bus_message* m, Response& out) {
+  int r = sd_bus_message_enter_container(m, 'v', "a(sa{sv})");
+  if (r < 0) return r;
+  if ((r = sd_bus_message_enter_container(m, 'a', "(sa{sv})")) < 0) return r;
+  std::vector<std::string> ids;
+  while ((r = sd_bus_message_enter_container(m, 'r', "sa{sv}")) > 0) {
+    const char* id = nullptr;
+    if ((r = sd_bus_message_read(m, "s", &id)) < 0) return r;
+    ids.emplace_back(id ? id : "");
+    if ((r = sd_bus_message_skip(m, "a{sv}")) < 0) return r;
+    if ((r = sd_bus_message_exit_container(m)) < 0) return r;
+  }
+  if (r < 0) return r;
+  if ((r = sd_bus_message_exit_container(m)) < 0) return r;
+  out.shortcuts = std::move(ids);
+  return sd_bus_message_exit_container(m);
+}
+
 // Reads a{sv} results, keeping the keys Response knows.
 int read_results(sd_bus_message* m, Response& out) {
   int r = sd_bus_message_enter_container(m, 'a', "{sv}");
@@ -40,6 +60,8 @@ int read_results(sd_bus_message* m, Response& out) {
       if ((r = sd_bus_message_read_basic(m, contents[0], &value)) < 0) return r;
       (k == "session_handle" ? out.session_handle : out.restore_token) = value ? value : "";
       if ((r = sd_bus_message_exit_container(m)) < 0) return r;
+    } else if (k == "shortcuts" && contents && strcmp(contents, "a(sa{sv})") == 0) {
+      if ((r = read_shortcut_ids(m, out)) < 0) return r;
     } else if (k == "devices" && contents && strcmp(contents, "u") == 0) {
       if ((r = sd_bus_message_read(m, "v", "u", &out.devices)) < 0) return r;
     } else if ((r = sd_bus_message_skip(m, "v")) < 0) {
@@ -154,10 +176,26 @@ int append_options(sd_bus_message* m, const Options& options) {
       r = sd_bus_message_append(m, "v", "s", s->c_str());
     } else if (const auto* u = std::get_if<uint32_t>(&value)) {
       r = sd_bus_message_append(m, "v", "u", *u);
+    } else if (const auto* list = std::get_if<ShortcutSpecs>(&value)) {
+      if ((r = sd_bus_message_open_container(m, 'v', "a(sa{sv})")) < 0) return r;
+      if ((r = append_shortcuts(m, *list)) < 0) return r;
+      r = sd_bus_message_close_container(m);
     } else {
       r = sd_bus_message_append(m, "v", "b", std::get<bool>(value) ? 1 : 0);
     }
     if (r < 0) return r;
+    if ((r = sd_bus_message_close_container(m)) < 0) return r;
+  }
+  return sd_bus_message_close_container(m);
+}
+
+int append_shortcuts(sd_bus_message* m, const ShortcutSpecs& shortcuts) {
+  int r = sd_bus_message_open_container(m, 'a', "(sa{sv})");
+  if (r < 0) return r;
+  for (const ShortcutSpec& s : shortcuts) {
+    if ((r = sd_bus_message_open_container(m, 'r', "sa{sv}")) < 0) return r;
+    if ((r = sd_bus_message_append(m, "s", s.id.c_str())) < 0) return r;
+    if ((r = append_options(m, {{"description", s.description}, {"preferred_trigger", s.trigger}})) < 0) return r;
     if ((r = sd_bus_message_close_container(m)) < 0) return r;
   }
   return sd_bus_message_close_container(m);

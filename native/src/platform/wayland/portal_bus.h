@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -53,11 +54,23 @@ std::string new_token();
 std::string request_path(sd_bus* bus, const std::string& token);
 std::string session_path(sd_bus* bus, const std::string& token);
 
-using OptionValue = std::variant<std::string, uint32_t, bool>;
+// One shortcut as the GlobalShortcuts portal takes it: (id, {description,
+// preferred_trigger}).
+struct ShortcutSpec {
+  std::string id;
+  std::string description;
+  std::string trigger;
+};
+using ShortcutSpecs = std::vector<ShortcutSpec>;
+
+using OptionValue = std::variant<std::string, uint32_t, bool, ShortcutSpecs>;
 using Options = std::vector<std::pair<std::string, OptionValue>>;
 
 // Appends an a{sv} dictionary.
 int append_options(sd_bus_message* m, const Options& options);
+
+// Appends an a(sa{sv}) shortcut list.
+int append_shortcuts(sd_bus_message* m, const ShortcutSpecs& shortcuts);
 
 // What a Request's Response carried. Only the result keys keymux reads are
 // kept; the others are skipped.
@@ -66,6 +79,8 @@ struct Response {
   std::string session_handle;
   std::string restore_token;
   uint32_t devices = 0;
+  // The ids of a "shortcuts" result, when the answer had one.
+  std::optional<std::vector<std::string>> shortcuts;
 };
 
 // "cancelled by the user" / "ended by the portal": the reason of a code.
