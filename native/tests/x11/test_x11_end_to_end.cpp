@@ -815,4 +815,144 @@ TEST_F(X11EndToEnd, ApplyingTheEmptyListReleasesEveryGrab) {
   other.ungrab(XK_l, ControlMask | ShiftMask);
 }
 
+// A host that forks (Python's multiprocessing, fork+exec): the child leaves
+// the parent's runtime alone, returns at once from every call on it and can
+// start a runtime of its own; the parent's runtime keeps working afterwards.
+TEST_F(X11EndToEnd, ForkedChildLeavesTheParentsRuntimeAloneAndRunsItsOwn) {
+  create(KMX_RAW_KEYS);
+  KmxShortcut s{5, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  const pid_t child = fork();
+  if (child == 0) {
+    int failed = 0;  // one bit per check, as the exit status
+    KmxEvent e{};
+    if (kmx_poll_event(h, &e, 0) != KMX_ERR_CLOSED) failed |= 1;
+    if (kmx_apply_hotkeys(h, &s, 1) != KMX_ERR_CLOSED) failed |= 2;
+    KmxCreateOptions options{KMX_ABI_VERSION, KMX_RAW_KEYS};
+    KmxHandle mine = nullptr;
+    if (kmx_create(&options, &mine) != KMX_OK) {
+      failed |= 4;
+    } else {
+      if (kmx_send_chord(mine, nullptr, 0, KEY_J) != KMX_OK) failed |= 8;
+      // The child's own worker sees the child's own chord.
+      if (kmx_poll_event(mine, &e, 10000) != KMX_OK || e.kind != KMX_EVENT_KEY ||
+          e.flags != (KMX_FLAG_SYNTHETIC | KMX_FLAG_SELF_INJECTED))
+        failed |= 16;
+      kmx_destroy(mine);
+    }
+    if (kmx_stop(h) != KMX_OK) failed |= 32;
+    kmx_destroy(h);
+    _exit(failed);
+  }
+  ASSERT_GT(child, 0);
+  // A child that waits for the worker it does not have takes the 5 s stop
+  // time-out or for ever; one that returns at once ends well within 3 s.
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 300 && ended == 0; ++i) {
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child did not end: a call on the inherited runtime waited";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+
+  // The child's exit left the parent's connections as they were.
+  drain();
+  EXPECT_EQ(kmx_is_key_down(h, KEY_J), 0) << last_error(h);
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_F3), KMX_OK) << last_error(h);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 5u);
+  EXPECT_EQ(hot[0].down, 1);
+  EXPECT_EQ(hot[1].down, 0);
+}
+
+// The record of the library's own injections is used up whatever the mask,
+// so another client's keys are never taken for ours afterwards.
+TEST_F(X11EndToEnd, ChordSentWithRawKeysOffLeavesNoRecordForAnotherClientsKeys) {
+  FocusedWindow window;
+  create(0);
+  constexpr uint32_t KEY_V = 0x19;
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_V), KMX_OK) << last_error(h);
+  ASSERT_EQ(window.keys(4).size(), 4u);  // the server has handled the chord
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_KEYS), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.key(XK_v, true);
+  other.key(XK_v, false);
+  other.key(XK_Control_L, false);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 4u);
+  for (const KmxEvent& e : keys) EXPECT_EQ(e.flags, KMX_FLAG_SYNTHETIC) << e.native_code;
+}
+
+// The left button's state is followed whatever the mask, so drag motion
+// starts and ends with the button also across mask changes.
+TEST_F(X11EndToEnd, DragStateFollowsTheButtonWhileMotionIsOff) {
+  create(KMX_RAW_DRAG_MOTION);
+  other.button(1, true);
+  drain();
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_KEYS), KMX_OK);
+  other.button(1, false);
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_DRAG_MOTION), KMX_OK);
+  other.move_to(30, 40);
+  other.move_to(35, 45);
+  EXPECT_TRUE(drain().empty()) << "hovering after a release is not a drag";
+
+  ASSERT_EQ(kmx_set_raw_mask(h, 0), KMX_OK);
+  other.button(1, true);
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_DRAG_MOTION), KMX_OK);
+  other.move_to(60, 70);
+  auto events = drain();
+  other.button(1, false);
+  ASSERT_FALSE(events.empty()) << "a drag begun while motion was off";
+  EXPECT_EQ(events.back().kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(events.back().x, 60.0);
+  EXPECT_EQ(events.back().y, 70.0);
+}
+
+// A left-handed pointer map (xmodmap -e "pointer = 3 2 1"): the library
+// reports the button applications see, and drags with the logical left.
+TEST_F(X11EndToEnd, ButtonsFollowThePointerMapping) {
+  create(KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION);
+  unsigned char map[256] = {};
+  const int count = XGetPointerMapping(other.display(), map, sizeof map);
+  ASSERT_GE(count, 3);
+  std::vector<unsigned char> swapped(map, map + count);
+  std::swap(swapped[0], swapped[2]);
+  ASSERT_EQ(XSetPointerMapping(other.display(), swapped.data(), count), MappingSuccess);
+  XSync(other.display(), False);
+  struct Restore {
+    Display* d;
+    unsigned char* map;
+    int count;
+    ~Restore() {
+      XSetPointerMapping(d, map, count);
+      XSync(d, False);
+    }
+  } restore{other.display(), map, count};
+
+  other.button(1, true);
+  other.move_to(20, 20);
+  other.button(1, false);
+  auto events = drain();
+  ASSERT_EQ(events.size(), 2u) << "a right drag gives no motion";
+  EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(events[0].button, KMX_BUTTON_RIGHT);
+
+  other.button(3, true);
+  other.move_to(40, 50);
+  other.button(3, false);
+  events = drain();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].button, KMX_BUTTON_LEFT);
+  EXPECT_EQ(events[1].kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(events[2].button, KMX_BUTTON_LEFT);
+  EXPECT_EQ(events[2].down, 0);
+}
+
 }  // namespace
