@@ -8,6 +8,7 @@
 #include "resident_memory.h"
 
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -953,6 +954,81 @@ TEST_F(X11EndToEnd, ButtonsFollowThePointerMapping) {
   EXPECT_EQ(events[1].kind, KMX_EVENT_MOTION);
   EXPECT_EQ(events[2].button, KMX_BUTTON_LEFT);
   EXPECT_EQ(events[2].down, 0);
+}
+
+// An AccessX control (Slow Keys, Bounce Keys, Sticky Keys) switched on for
+// the keyboard while it lives, as a user's accessibility settings do.
+class AccessX {
+ public:
+  AccessX(Display* d, unsigned control) : d_(d), control_(control) {
+    XkbDescPtr xkb = XkbGetMap(d_, 0, XkbUseCoreKbd);
+    XkbGetControls(d_, XkbAllControlsMask, xkb);
+    xkb->ctrls->slow_keys_delay = 150;
+    xkb->ctrls->debounce_delay = 150;
+    xkb->ctrls->enabled_ctrls |= control;
+    XkbSetControls(d_, XkbSlowKeysMask | XkbBounceKeysMask | XkbControlsEnabledMask, xkb);
+    XkbFreeKeyboard(xkb, 0, True);
+    XSync(d_, False);
+  }
+  ~AccessX() {
+    XkbChangeEnabledControls(d_, XkbUseCoreKbd, control_, 0);
+    XSync(d_, False);
+  }
+
+ private:
+  Display* d_;
+  unsigned control_;
+};
+
+// True once the server reports the key down (Slow Keys accepts it late).
+bool wait_until_down(Display* d, unsigned keycode) {
+  for (int i = 0; i < 500; ++i) {
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    if ((static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8)) & 1u) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// With Slow Keys the raw press comes at once and the grab's press only when
+// the server accepts the key; the hot key still fires, once, and ends.
+TEST_F(X11EndToEnd, HotkeysWorkWithSlowKeysBounceKeysAndStickyKeys) {
+  create(0);
+  KmxShortcut s{9, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  const auto press_and_release = [&](const char* what) {
+    const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+    ASSERT_EQ(hot.size(), 2u) << what;
+    EXPECT_EQ(hot[0].shortcut_id, 9u) << what;
+    EXPECT_EQ(hot[0].down, 1) << what;
+    EXPECT_EQ(hot[1].down, 0) << what;
+  };
+  {
+    AccessX slow(other.display(), XkbSlowKeysMask);
+    for (int round = 0; round < 3; ++round) {
+      other.key(XK_Control_L, true);
+      ASSERT_TRUE(wait_until_down(other.display(), other.code(XK_Control_L)));
+      other.key(XK_F3, true);
+      ASSERT_TRUE(wait_until_down(other.display(), other.code(XK_F3)));
+      other.key(XK_F3, false);
+      other.key(XK_Control_L, false);
+      press_and_release("slow keys");
+    }
+  }
+  {
+    AccessX bounce(other.display(), XkbBounceKeysMask);
+    other.key(XK_Control_L, true);
+    other.tap(XK_F3);
+    other.key(XK_Control_L, false);
+    press_and_release("bounce keys");
+  }
+  {
+    AccessX sticky(other.display(), XkbStickyKeysMask);
+    other.tap(XK_Control_L);  // latches Control for the next key
+    other.tap(XK_F3);
+    press_and_release("sticky keys");
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <variant>
 
@@ -117,6 +118,11 @@ class Worker {
     unsigned state;
     Time time;
     bool raw_synced;
+  };
+  // A raw press of a grabbed key that no grabbed press has matched yet.
+  struct RawPress {
+    Time pressed;
+    std::optional<Time> released;
   };
 
   static int master_keyboard(Display* display) {
@@ -230,8 +236,15 @@ class Worker {
     pending_.push_back({keycode, state, time, false});
   }
 
+  // X times are 32-bit milliseconds that wrap.
+  static bool not_before(Time later, Time earlier) {
+    return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier)) >= 0;
+  }
+
   void on_raw_key(unsigned keycode, bool down, Time time) {
     if (!down) {
+      if (auto it = unclaimed_.find(keycode); it != unclaimed_.end() && !it->second.released)
+        it->second.released = time;
       send(grabs_.release(keycode));
       return;
     }
@@ -243,12 +256,21 @@ class Worker {
       handle_grab_events();
       press = take_pending(keycode, time);
     }
-    if (press) send(grabs_.press(press->keycode, press->state, locks_.all()));
+    if (press) {
+      unclaimed_.erase(keycode);
+      send(grabs_.press(press->keycode, press->state, locks_.all()));
+    } else {
+      // Slow Keys (AccessX) hands the press to clients only after a delay,
+      // while the raw press comes at once; the grab may still take it.
+      unclaimed_[keycode] = RawPress{time, std::nullopt};
+    }
   }
 
+  // The first grabbed press of the key at or after the raw press: the same
+  // server time normally, later when the server delays key acceptance.
   std::optional<GrabPress> take_pending(unsigned keycode, Time time) {
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if (it->keycode != keycode || it->time != time) continue;
+      if (it->keycode != keycode || !not_before(it->time, time)) continue;
       GrabPress press = *it;
       pending_.erase(it);
       return press;
@@ -256,11 +278,26 @@ class Worker {
     return std::nullopt;
   }
 
+  // A grabbed press that came after its raw press had gone by: the grab
+  // consumed it, so it is a hot-key press, and a release already seen ends
+  // it at once. False when no raw press of the key is waiting for it.
+  bool claim_earlier_raw_press(const GrabPress& press) {
+    const auto it = unclaimed_.find(press.keycode);
+    if (it == unclaimed_.end() || !not_before(press.time, it->second.pressed)) return false;
+    const std::optional<Time> released = it->second.released;
+    if (released && !not_before(*released, press.time)) return false;  // that press ended before this one
+    unclaimed_.erase(it);
+    send(grabs_.press(press.keycode, press.state, locks_.all()));
+    if (released) send(grabs_.release(press.keycode));
+    return true;
+  }
+
   // Grabbed presses whose raw press has not been read: one round trip on the
-  // raw connection brings it in. Presses that still have none are dropped:
-  // either the server's auto-repeat of a held key, or a press whose raw
-  // press (and maybe release) went by while its registration was not there;
-  // a hold begun from it could never end.
+  // raw connection brings it in. A press whose raw press came earlier
+  // (delayed acceptance) is claimed from it. Presses that still have none
+  // are dropped: either the server's auto-repeat of a held key, or a press
+  // whose raw press went by while its registration was not there; a hold
+  // begun from it could never end.
   void resolve_pending_presses() {
     while (!pending_.empty() && !lost()) {
       bool unsynced = false;
@@ -272,6 +309,7 @@ class Worker {
       XSync(raw_display_, False);
       handle_raw_events();
     }
+    for (const GrabPress& press : pending_) claim_earlier_raw_press(press);
     pending_.clear();
   }
 
@@ -323,6 +361,7 @@ class Worker {
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
   std::deque<GrabPress> pending_;  // grabbed presses waiting for their raw press
+  std::map<unsigned, RawPress> unclaimed_;  // keycode -> its last raw press no grabbed press matched
   int grab_xi_opcode_ = -1;
   int xi_keyboard_ = 0;
   bool running_ = true;
