@@ -1031,4 +1031,34 @@ TEST_F(X11EndToEnd, HotkeysWorkWithSlowKeysBounceKeysAndStickyKeys) {
   }
 }
 
+// Keys typed in the same burst as a hot key (Ctrl, K, A within a
+// millisecond) reach the focused window, though the grab that took the K
+// was still active when the A came.
+TEST_F(X11EndToEnd, KeyTypedInTheSameBurstAsAHotkeyReachesTheFocusedWindow) {
+  FocusedWindow window;
+  create(0);
+  KmxShortcut s{8, "Ctrl+K", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  Display* d = other.display();
+  const unsigned ctrl = other.code(XK_Control_L), k = other.code(XK_k), a = other.code(XK_a);
+  for (int round = 0; round < 5; ++round) {
+    XTestFakeKeyEvent(d, ctrl, True, CurrentTime);
+    XTestFakeKeyEvent(d, k, True, CurrentTime);
+    XTestFakeKeyEvent(d, a, True, CurrentTime);
+    XTestFakeKeyEvent(d, a, False, CurrentTime);
+    XTestFakeKeyEvent(d, k, False, CurrentTime);
+    XTestFakeKeyEvent(d, ctrl, False, CurrentTime);
+    XSync(d, False);
+    EXPECT_EQ(of_kind(drain(), KMX_EVENT_HOTKEY).size(), 2u) << round;
+    // Control down and up, the K's release, and the A.
+    const auto keys = window.keys(5);
+    std::vector<std::pair<unsigned, bool>> typed;
+    for (const auto& key : keys)
+      if (key.first == a) typed.push_back(key);
+    ASSERT_EQ(typed.size(), 2u) << round;
+    EXPECT_TRUE(typed[0].second);
+    EXPECT_FALSE(typed[1].second);
+  }
+}
+
 }  // namespace

@@ -219,15 +219,22 @@ class Worker {
   }
 
   void on_grab_press(unsigned keycode, unsigned state, Time time, int xi_device) {
+    xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (!raw_.available()) {
       // Without raw input the grab stays active: its release is the only one.
+      // The keyboard it froze runs on.
+      if (xi_device != 0)
+        xcb_input_xi_allow_events(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device),
+                                  XCB_INPUT_EVENT_MODE_ASYNC_DEVICE, 0, 0);
+      else
+        xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, static_cast<xcb_timestamp_t>(time));
+      xcb_flush(c);
       send(grabs_.press(keycode, state, locks_.all()));
       return;
     }
     // Hand the keyboard back at once, so typing and chords reach the focused
     // window while the hot key is held. The round trip makes sure the host
     // that sees the press (and sends a chord on it) finds the keyboard free.
-    xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (xi_device != 0)
       xcb_input_xi_ungrab_device(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device));
     else
