@@ -132,9 +132,9 @@ class OtherClient {
 // on a connection of its own.
 class FocusedWindow {
  public:
-  FocusedWindow() : d_(XOpenDisplay(nullptr)) {
+  explicit FocusedWindow(int screen = 0) : d_(XOpenDisplay(nullptr)) {
     if (!d_) return;
-    w_ = XCreateSimpleWindow(d_, DefaultRootWindow(d_), 0, 0, 200, 200, 0, 0, 0);
+    w_ = XCreateSimpleWindow(d_, RootWindow(d_, screen), 0, 0, 200, 200, 0, 0, 0);
     XSelectInput(d_, w_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
     XMapWindow(d_, w_);
     XEvent e;
@@ -1059,6 +1059,36 @@ TEST_F(X11EndToEnd, KeyTypedInTheSameBurstAsAHotkeyReachesTheFocusedWindow) {
     EXPECT_TRUE(typed[0].second);
     EXPECT_FALSE(typed[1].second);
   }
+}
+
+// A display with two screens (x11_screens): the focused window and the
+// pointer on the second one. Hot keys fire there, raw input sees its keys
+// and buttons, and a button's position is on that screen's root.
+TEST_F(X11EndToEnd, HotkeysAndRawInputWorkOnEveryScreen) {
+  if (ScreenCount(other.display()) < 2) GTEST_SKIP() << "needs a second screen (CTest x11_screens)";
+  FocusedWindow window(1);
+  XTestFakeMotionEvent(other.display(), 1, 50, 60, CurrentTime);
+  XSync(other.display(), False);
+  create(KMX_RAW_KEYS | KMX_RAW_BUTTONS);
+  KmxShortcut s{6, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.tap(XK_F3);
+  other.key(XK_Control_L, false);
+  other.button(1, true);
+  other.button(1, false);
+  const auto events = drain();
+  const auto hot = of_kind(events, KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 6u);
+  EXPECT_EQ(of_kind(events, KMX_EVENT_KEY).size(), 4u);
+  const auto buttons = of_kind(events, KMX_EVENT_BUTTON);
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(buttons[0].x, 50.0);
+  EXPECT_EQ(buttons[0].y, 60.0);
+  // The grab took the F3 press from the window; its release still reached it.
+  const auto keys = window.keys(3);
+  for (const auto& key : keys) EXPECT_FALSE(key.first == other.code(XK_F3) && key.second);
 }
 
 }  // namespace

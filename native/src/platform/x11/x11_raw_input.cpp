@@ -55,6 +55,8 @@ Result<void> X11RawInput::sync(uint32_t mask) {
   const DeviceMask masks[2] = {{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, raw_bits},
                                {{XCB_INPUT_DEVICE_ALL, 1}, hierarchy_bits}};
   RequestBatch batch(display_);
+  // Raw events come whatever screen the pointer is on; selecting them on a
+  // second root would bring each one twice.
   batch.add(xcb_input_xi_select_events_checked(batch.connection(), DefaultRootWindow(display_), 2, &masks[0].head));
   if (const int code = batch.check(); code != 0)
     return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
@@ -65,8 +67,8 @@ Result<void> X11RawInput::sync(uint32_t mask) {
     Window root = 0, child = 0;
     int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
     unsigned state = 0;
-    if (XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state))
-      left_held_ = (state & Button1Mask) != 0;
+    XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state);
+    left_held_ = root != 0 && (state & Button1Mask) != 0;
   }
   mask_ = mask;
   selected_ = true;
@@ -94,8 +96,10 @@ bool X11RawInput::pointer_position(double& x, double& y) const {
   Window root = 0, child = 0;
   int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
   unsigned state = 0;
-  if (!XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state))
-    return false;
+  // On another screen than the default one the call reports false, yet the
+  // position on that screen's root is still given.
+  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state);
+  if (root == 0) return false;
   x = root_x;
   y = root_y;
   return true;
