@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <variant>
 
 #include "hotkeys/hotkey_set.h"
@@ -67,6 +68,7 @@ class Worker {
     x11::X11Registrar registrar = registrar_for_apply();
     hotkeys_.clear(registrar);
     registrar.finish();
+    for (unsigned keycode : repeat_off_) set_repeat(keycode, true);
     x11::close_display(grab_display_);
     x11::close_display(raw_display_);
     ::close(wake_fd_);
@@ -219,22 +221,15 @@ class Worker {
   }
 
   void on_grab_press(unsigned keycode, unsigned state, Time time, int xi_device) {
-    xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (!raw_.available()) {
       // Without raw input the grab stays active: its release is the only one.
-      // The keyboard it froze runs on.
-      if (xi_device != 0)
-        xcb_input_xi_allow_events(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device),
-                                  XCB_INPUT_EVENT_MODE_ASYNC_DEVICE, 0, 0);
-      else
-        xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, static_cast<xcb_timestamp_t>(time));
-      xcb_flush(c);
       send(grabs_.press(keycode, state, locks_.all()));
       return;
     }
     // Hand the keyboard back at once, so typing and chords reach the focused
     // window while the hot key is held. The round trip makes sure the host
     // that sees the press (and sends a chord on it) finds the keyboard free.
+    xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (xi_device != 0)
       xcb_input_xi_ungrab_device(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device));
     else
@@ -252,6 +247,7 @@ class Worker {
     if (!down) {
       if (auto it = unclaimed_.find(keycode); it != unclaimed_.end() && !it->second.released)
         it->second.released = time;
+      restore_repeat(keycode);  // before the host can see the release
       send(grabs_.release(keycode));
       return;
     }
@@ -265,7 +261,7 @@ class Worker {
     }
     if (press) {
       unclaimed_.erase(keycode);
-      send(grabs_.press(press->keycode, press->state, locks_.all()));
+      start_hold(*press);
     } else {
       // Slow Keys (AccessX) hands the press to clients only after a delay,
       // while the raw press comes at once; the grab may still take it.
@@ -294,9 +290,49 @@ class Worker {
     const std::optional<Time> released = it->second.released;
     if (released && !not_before(*released, press.time)) return false;  // that press ended before this one
     unclaimed_.erase(it);
-    send(grabs_.press(press.keycode, press.state, locks_.all()));
-    if (released) send(grabs_.release(press.keycode));
+    if (released) {
+      send(grabs_.press(press.keycode, press.state, locks_.all()));
+      send(grabs_.release(press.keycode));
+    } else {
+      start_hold(press);
+    }
     return true;
+  }
+
+  // Every auto-repeat of a held key would activate the passive grab again,
+  // and each activation and hand-back costs the focused window a
+  // FocusOut/FocusIn pair (input methods and toolkits take it as real focus
+  // loss). So the key does not repeat while its hot key is held: its XKB
+  // per-key repeat bit, whose clearing also stops a repeat under way, is
+  // off until its raw release. A key that did not repeat is left alone.
+  void start_hold(const GrabPress& press) {
+    const auto event = grabs_.press(press.keycode, press.state, locks_.all());
+    if (!event) return;
+    send(event);
+    if (set_repeat(press.keycode, false)) repeat_off_.insert(press.keycode);
+  }
+
+  void restore_repeat(unsigned keycode) {
+    if (repeat_off_.erase(keycode)) set_repeat(keycode, true);
+  }
+
+  // True when the key's repeat bit changed.
+  bool set_repeat(unsigned keycode, bool on) {
+    if (keycode >= XkbMaxKeyCount || lost()) return false;
+    XkbDescPtr xkb = XkbAllocKeyboard();
+    if (!xkb) return false;
+    bool changed = false;
+    if (XkbGetControls(grab_display_, XkbPerKeyRepeatMask, xkb) == Success && xkb->ctrls) {
+      unsigned char& bits = xkb->ctrls->per_key_repeat[keycode / 8];
+      const unsigned char bit = static_cast<unsigned char>(1u << (keycode % 8));
+      if (((bits & bit) != 0) != on) {
+        bits = static_cast<unsigned char>(on ? bits | bit : bits & ~bit);
+        changed = XkbSetControls(grab_display_, XkbPerKeyRepeatMask, xkb) == True;
+        XSync(grab_display_, False);
+      }
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return changed;
   }
 
   // Grabbed presses whose raw press has not been read: one round trip on the
@@ -368,7 +404,8 @@ class Worker {
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
   std::deque<GrabPress> pending_;  // grabbed presses waiting for their raw press
-  std::map<unsigned, RawPress> unclaimed_;  // keycode -> its last raw press no grabbed press matched
+  std::map<unsigned, RawPress> unclaimed_;
+  std::set<unsigned> repeat_off_;  // keys held as hot keys, not repeating meanwhile  // keycode -> its last raw press no grabbed press matched
   int grab_xi_opcode_ = -1;
   int xi_keyboard_ = 0;
   bool running_ = true;
