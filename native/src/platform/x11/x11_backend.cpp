@@ -404,8 +404,8 @@ class Worker {
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
   std::deque<GrabPress> pending_;  // grabbed presses waiting for their raw press
-  std::map<unsigned, RawPress> unclaimed_;
-  std::set<unsigned> repeat_off_;  // keys held as hot keys, not repeating meanwhile  // keycode -> its last raw press no grabbed press matched
+  std::map<unsigned, RawPress> unclaimed_;  // keycode -> its last raw press no grabbed press matched
+  std::set<unsigned> repeat_off_;           // keys held as hot keys, not repeating meanwhile
   int grab_xi_opcode_ = -1;
   int xi_keyboard_ = 0;
   bool running_ = true;
