@@ -23,6 +23,7 @@ KMX_API void kmx_destroy(KmxHandle handle) noexcept { runtime::Handle::destroy(c
 KMX_API KmxStatus kmx_stop(KmxHandle handle) noexcept {
   if (handle == nullptr) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
+  if (h.inherited()) return KMX_OK;  // its gate may be held by a parent thread that never comes back here
   capi::SharedCall call(h.gate());
   return h.stop();
 }

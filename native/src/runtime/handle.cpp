@@ -4,13 +4,33 @@
 #include <cstdio>
 
 #include "model/shortcut_validation.h"
+#include "platform/process_generation.h"
 #include "runtime/poll.h"
 
 namespace kmx::runtime {
 
 namespace {
 
-std::atomic<bool> INSTANCE_ACTIVE{false};
+// The single-runtime slot: the generation (plus one) of the process whose
+// runtime holds it, 0 when free. A forked child may create its own runtime
+// beside the one it inherited, which is its parent's.
+std::atomic<uint64_t> SLOT_OWNER{0};
+
+uint64_t slot_value() noexcept { return platform::process_generation() + 1; }
+
+bool claim_slot() noexcept {
+  const uint64_t mine = slot_value();
+  uint64_t seen = SLOT_OWNER.load();
+  do {
+    if (seen == mine) return false;
+  } while (!SLOT_OWNER.compare_exchange_weak(seen, mine));
+  return true;
+}
+
+void free_slot() noexcept {
+  uint64_t mine = slot_value();
+  SLOT_OWNER.compare_exchange_strong(mine, 0);
+}
 
 constexpr const char* WORKER_FAULT_TEXT = "native backend thread panicked during shutdown";
 
@@ -39,15 +59,15 @@ Reply exchange(const queue::Sender<platform::Command>& commands, platform::WakeH
 
 }  // namespace
 
-bool instance_active() noexcept { return INSTANCE_ACTIVE.load(); }
+bool instance_active() noexcept { return SLOT_OWNER.load() == slot_value(); }
 
 Result<Handle*> Handle::create(uint32_t abi_version, uint32_t raw_mask, Timeouts timeouts) {
   if (abi_version != ABI_VERSION) return abi_mismatch(abi_version);
   if (raw_mask & ~RAW_MASK_BITS) return unknown_mask_bits(raw_mask);
-  if (INSTANCE_ACTIVE.exchange(true)) return KmxError::backend("only one keymux runtime may be active in a process");
+  if (!claim_slot()) return KmxError::backend("only one keymux runtime may be active in a process");
   auto started = platform::spawn(raw_mask);
   if (!started) {
-    INSTANCE_ACTIVE.store(false);
+    free_slot();
     return std::move(started).error();
   }
   return new Handle(std::move(started).value(), timeouts);
@@ -62,20 +82,28 @@ Handle::Handle(platform::BackendStart start, Timeouts timeouts)
       direct_(std::move(start.direct)),
       capabilities_(start.capabilities),
       timeouts_(timeouts),
+      generation_(platform::process_generation()),
       worker_(std::move(start.worker)) {}
 
 Handle::~Handle() = default;
 
+bool Handle::inherited() const noexcept { return generation_ != platform::process_generation(); }
+
 void Handle::destroy(Handle* handle) noexcept {
   if (!handle) return;
+  // A runtime inherited through fork is the parent's: its worker is not in
+  // this process, and its connections, locks and queues are shared with or
+  // copied from the parent mid-use. It is left as it is (a small leak in the
+  // child) rather than stopped, joined or closed.
+  if (handle->inherited()) return;
   handle->gate_.lock();
   handle->run_stop();
   handle->gate_.unlock();
-  INSTANCE_ACTIVE.store(false);
+  free_slot();
   delete handle;
 }
 
-uint32_t Handle::stop() { return run_stop(); }
+uint32_t Handle::stop() { return inherited() ? 0 : run_stop(); }
 
 uint32_t Handle::run_stop() {
   if (stopped_.exchange(true)) return 0;
@@ -97,7 +125,7 @@ uint32_t Handle::run_stop() {
 }
 
 Status Handle::set_raw_mask(uint32_t mask) {
-  if (stopped_.load()) return KmxError::closed();
+  if (stopped_.load() || inherited()) return KmxError::closed();
   if (mask & ~RAW_MASK_BITS) return unknown_mask_bits(mask);
   return exchange<Status>(commands_, *wake_, timeouts_.raw_mask, [mask](queue::Sender<Status> reply) {
     return platform::Command(platform::SetRawMask{mask, std::move(reply)});
@@ -105,7 +133,7 @@ Status Handle::set_raw_mask(uint32_t mask) {
 }
 
 Result<hotkeys::ApplyOutcome> Handle::apply_hotkeys(model::ShortcutList shortcuts) {
-  if (stopped_.load()) return KmxError::closed();
+  if (stopped_.load() || inherited()) return KmxError::closed();
   if (auto valid = model::validate_shortcuts(shortcuts); !valid) return std::move(valid).error();
 
   using Reply = Result<hotkeys::ApplyOutcome>;
@@ -130,16 +158,17 @@ Result<hotkeys::ApplyOutcome> Handle::apply_hotkeys(model::ShortcutList shortcut
 }
 
 Status Handle::send_chord(std::span<const uint32_t> modifiers, uint32_t key) {
-  if (stopped_.load()) return KmxError::closed();
+  if (stopped_.load() || inherited()) return KmxError::closed();
   return platform::send_chord(*direct_, modifiers, key);
 }
 
 Result<std::vector<bool>> Handle::is_key_down_many(std::span<const uint32_t> usages) {
-  if (stopped_.load()) return KmxError::closed();
+  if (stopped_.load() || inherited()) return KmxError::closed();
   return platform::is_key_down_many(*direct_, usages);
 }
 
 uint32_t Handle::poll_event(KmxEvent* out, uint32_t timeout_ms) {
+  if (inherited()) return KMX_ERR_CLOSED;  // the parent's worker fills that queue, not this process
   return runtime::poll_event(events_, motion_, out, timeout_ms);
 }
 

@@ -43,6 +43,9 @@ class Handle {
   static void destroy(Handle* handle) noexcept;
 
   Gate& gate() noexcept { return gate_; }
+  // True in a forked child for the runtime its parent created: every call on
+  // it returns at once (stop 0, the rest Closed) and touches nothing.
+  bool inherited() const noexcept;
 
   // 0, or 2 when the worker ended by an internal fault.
   uint32_t stop();
@@ -75,6 +78,7 @@ class Handle {
   std::shared_ptr<platform::DirectContext> direct_;
   uint64_t capabilities_;
   Timeouts timeouts_;
+  uint64_t generation_;
 
   mutable std::mutex last_error_mu_;
   std::string last_error_;

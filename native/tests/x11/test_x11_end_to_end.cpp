@@ -8,6 +8,7 @@
 #include "resident_memory.h"
 
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -131,10 +132,10 @@ class OtherClient {
 // on a connection of its own.
 class FocusedWindow {
  public:
-  FocusedWindow() : d_(XOpenDisplay(nullptr)) {
+  explicit FocusedWindow(int screen = 0) : d_(XOpenDisplay(nullptr)) {
     if (!d_) return;
-    w_ = XCreateSimpleWindow(d_, DefaultRootWindow(d_), 0, 0, 200, 200, 0, 0, 0);
-    XSelectInput(d_, w_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+    w_ = XCreateSimpleWindow(d_, RootWindow(d_, screen), 0, 0, 200, 200, 0, 0, 0);
+    XSelectInput(d_, w_, KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask);
     XMapWindow(d_, w_);
     XEvent e;
     do XNextEvent(d_, &e);
@@ -161,6 +162,18 @@ class FocusedWindow {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return out;
+  }
+  // How often the window lost the focus to a keyboard grab (FocusOut with
+  // NotifyGrab) among the events that came so far.
+  int focus_lost_to_grabs() {
+    int count = 0;
+    XSync(d_, False);
+    while (XPending(d_) > 0) {
+      XEvent e;
+      XNextEvent(d_, &e);
+      if (e.type == FocusOut && e.xfocus.mode == NotifyGrab) ++count;
+    }
+    return count;
   }
 
  private:
@@ -813,6 +826,291 @@ TEST_F(X11EndToEnd, ApplyingTheEmptyListReleasesEveryGrab) {
   ASSERT_EQ(kmx_apply_hotkeys(h, nullptr, 0), KMX_OK);
   EXPECT_TRUE(other.grab(XK_l, ControlMask | ShiftMask));
   other.ungrab(XK_l, ControlMask | ShiftMask);
+}
+
+// A host that forks (Python's multiprocessing, fork+exec): the child leaves
+// the parent's runtime alone, returns at once from every call on it and can
+// start a runtime of its own; the parent's runtime keeps working afterwards.
+TEST_F(X11EndToEnd, ForkedChildLeavesTheParentsRuntimeAloneAndRunsItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+  create(KMX_RAW_KEYS);
+  KmxShortcut s{5, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  const pid_t child = fork();
+  if (child == 0) {
+    int failed = 0;  // one bit per check, as the exit status
+    KmxEvent e{};
+    if (kmx_poll_event(h, &e, 0) != KMX_ERR_CLOSED) failed |= 1;
+    if (kmx_apply_hotkeys(h, &s, 1) != KMX_ERR_CLOSED) failed |= 2;
+    KmxCreateOptions options{KMX_ABI_VERSION, KMX_RAW_KEYS};
+    KmxHandle mine = nullptr;
+    if (kmx_create(&options, &mine) != KMX_OK) {
+      failed |= 4;
+    } else {
+      if (kmx_send_chord(mine, nullptr, 0, KEY_J) != KMX_OK) failed |= 8;
+      // The child's own worker sees the child's own chord.
+      if (kmx_poll_event(mine, &e, 10000) != KMX_OK || e.kind != KMX_EVENT_KEY ||
+          e.flags != (KMX_FLAG_SYNTHETIC | KMX_FLAG_SELF_INJECTED))
+        failed |= 16;
+      kmx_destroy(mine);
+    }
+    if (kmx_stop(h) != KMX_OK) failed |= 32;
+    kmx_destroy(h);
+    _exit(failed);
+  }
+  ASSERT_GT(child, 0);
+  // A child that waits for the worker it does not have takes the 5 s stop
+  // time-out or for ever; one that returns at once ends well within 3 s.
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 300 && ended == 0; ++i) {
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child did not end: a call on the inherited runtime waited";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+
+  // The child's exit left the parent's connections as they were.
+  drain();
+  EXPECT_EQ(kmx_is_key_down(h, KEY_J), 0) << last_error(h);
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_F3), KMX_OK) << last_error(h);
+  const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 5u);
+  EXPECT_EQ(hot[0].down, 1);
+  EXPECT_EQ(hot[1].down, 0);
+}
+
+// The record of the library's own injections is used up whatever the mask,
+// so another client's keys are never taken for ours afterwards.
+TEST_F(X11EndToEnd, ChordSentWithRawKeysOffLeavesNoRecordForAnotherClientsKeys) {
+  FocusedWindow window;
+  create(0);
+  constexpr uint32_t KEY_V = 0x19;
+  ASSERT_EQ(chord({LEFT_CONTROL}, KEY_V), KMX_OK) << last_error(h);
+  ASSERT_EQ(window.keys(4).size(), 4u);  // the server has handled the chord
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_KEYS), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.key(XK_v, true);
+  other.key(XK_v, false);
+  other.key(XK_Control_L, false);
+  const auto keys = of_kind(drain(), KMX_EVENT_KEY);
+  ASSERT_EQ(keys.size(), 4u);
+  for (const KmxEvent& e : keys) EXPECT_EQ(e.flags, KMX_FLAG_SYNTHETIC) << e.native_code;
+}
+
+// The left button's state is followed whatever the mask, so drag motion
+// starts and ends with the button also across mask changes.
+TEST_F(X11EndToEnd, DragStateFollowsTheButtonWhileMotionIsOff) {
+  create(KMX_RAW_DRAG_MOTION);
+  other.button(1, true);
+  drain();
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_KEYS), KMX_OK);
+  other.button(1, false);
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_DRAG_MOTION), KMX_OK);
+  other.move_to(30, 40);
+  other.move_to(35, 45);
+  EXPECT_TRUE(drain().empty()) << "hovering after a release is not a drag";
+
+  ASSERT_EQ(kmx_set_raw_mask(h, 0), KMX_OK);
+  other.button(1, true);
+  ASSERT_EQ(kmx_set_raw_mask(h, KMX_RAW_DRAG_MOTION), KMX_OK);
+  other.move_to(60, 70);
+  auto events = drain();
+  other.button(1, false);
+  ASSERT_FALSE(events.empty()) << "a drag begun while motion was off";
+  EXPECT_EQ(events.back().kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(events.back().x, 60.0);
+  EXPECT_EQ(events.back().y, 70.0);
+}
+
+// A left-handed pointer map (xmodmap -e "pointer = 3 2 1"): the library
+// reports the button applications see, and drags with the logical left.
+TEST_F(X11EndToEnd, ButtonsFollowThePointerMapping) {
+  create(KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION);
+  unsigned char map[256] = {};
+  const int count = XGetPointerMapping(other.display(), map, sizeof map);
+  ASSERT_GE(count, 3);
+  std::vector<unsigned char> swapped(map, map + count);
+  std::swap(swapped[0], swapped[2]);
+  ASSERT_EQ(XSetPointerMapping(other.display(), swapped.data(), count), MappingSuccess);
+  XSync(other.display(), False);
+  struct Restore {
+    Display* d;
+    unsigned char* map;
+    int count;
+    ~Restore() {
+      XSetPointerMapping(d, map, count);
+      XSync(d, False);
+    }
+  } restore{other.display(), map, count};
+
+  other.button(1, true);
+  other.move_to(20, 20);
+  other.button(1, false);
+  auto events = drain();
+  ASSERT_EQ(events.size(), 2u) << "a right drag gives no motion";
+  EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(events[0].button, KMX_BUTTON_RIGHT);
+
+  other.button(3, true);
+  other.move_to(40, 50);
+  other.button(3, false);
+  events = drain();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].button, KMX_BUTTON_LEFT);
+  EXPECT_EQ(events[1].kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(events[2].button, KMX_BUTTON_LEFT);
+  EXPECT_EQ(events[2].down, 0);
+}
+
+// An AccessX control (Slow Keys, Bounce Keys, Sticky Keys) switched on for
+// the keyboard while it lives, as a user's accessibility settings do.
+class AccessX {
+ public:
+  AccessX(Display* d, unsigned control) : d_(d), control_(control) {
+    XkbDescPtr xkb = XkbGetMap(d_, 0, XkbUseCoreKbd);
+    XkbGetControls(d_, XkbAllControlsMask, xkb);
+    xkb->ctrls->slow_keys_delay = 150;
+    xkb->ctrls->debounce_delay = 150;
+    xkb->ctrls->enabled_ctrls |= control;
+    XkbSetControls(d_, XkbSlowKeysMask | XkbBounceKeysMask | XkbControlsEnabledMask, xkb);
+    XkbFreeKeyboard(xkb, 0, True);
+    XSync(d_, False);
+  }
+  ~AccessX() {
+    XkbChangeEnabledControls(d_, XkbUseCoreKbd, control_, 0);
+    XSync(d_, False);
+  }
+
+ private:
+  Display* d_;
+  unsigned control_;
+};
+
+// True once the server reports the key down (Slow Keys accepts it late).
+bool wait_until_down(Display* d, unsigned keycode) {
+  for (int i = 0; i < 500; ++i) {
+    char keys[32] = {};
+    XQueryKeymap(d, keys);
+    if ((static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8)) & 1u) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// With Slow Keys the raw press comes at once and the grab's press only when
+// the server accepts the key; the hot key still fires, once, and ends.
+TEST_F(X11EndToEnd, HotkeysWorkWithSlowKeysBounceKeysAndStickyKeys) {
+  create(0);
+  KmxShortcut s{9, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  const auto press_and_release = [&](const char* what) {
+    const auto hot = of_kind(drain(), KMX_EVENT_HOTKEY);
+    ASSERT_EQ(hot.size(), 2u) << what;
+    EXPECT_EQ(hot[0].shortcut_id, 9u) << what;
+    EXPECT_EQ(hot[0].down, 1) << what;
+    EXPECT_EQ(hot[1].down, 0) << what;
+  };
+  {
+    AccessX slow(other.display(), XkbSlowKeysMask);
+    for (int round = 0; round < 3; ++round) {
+      other.key(XK_Control_L, true);
+      ASSERT_TRUE(wait_until_down(other.display(), other.code(XK_Control_L)));
+      other.key(XK_F3, true);
+      ASSERT_TRUE(wait_until_down(other.display(), other.code(XK_F3)));
+      other.key(XK_F3, false);
+      other.key(XK_Control_L, false);
+      press_and_release("slow keys");
+    }
+  }
+  {
+    AccessX bounce(other.display(), XkbBounceKeysMask);
+    other.key(XK_Control_L, true);
+    other.tap(XK_F3);
+    other.key(XK_Control_L, false);
+    press_and_release("bounce keys");
+  }
+  {
+    AccessX sticky(other.display(), XkbStickyKeysMask);
+    other.tap(XK_Control_L);  // latches Control for the next key
+    other.tap(XK_F3);
+    press_and_release("sticky keys");
+  }
+}
+
+// and buttons, and a button's position is on that screen's root.
+TEST_F(X11EndToEnd, HotkeysAndRawInputWorkOnEveryScreen) {
+  if (ScreenCount(other.display()) < 2) GTEST_SKIP() << "needs a second screen (CTest x11_screens)";
+  FocusedWindow window(1);
+  XTestFakeMotionEvent(other.display(), 1, 50, 60, CurrentTime);
+  XSync(other.display(), False);
+  create(KMX_RAW_KEYS | KMX_RAW_BUTTONS);
+  KmxShortcut s{6, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  other.key(XK_Control_L, true);
+  other.tap(XK_F3);
+  other.key(XK_Control_L, false);
+  other.button(1, true);
+  other.button(1, false);
+  const auto events = drain();
+  const auto hot = of_kind(events, KMX_EVENT_HOTKEY);
+  ASSERT_EQ(hot.size(), 2u);
+  EXPECT_EQ(hot[0].shortcut_id, 6u);
+  EXPECT_EQ(of_kind(events, KMX_EVENT_KEY).size(), 4u);
+  const auto buttons = of_kind(events, KMX_EVENT_BUTTON);
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(buttons[0].x, 50.0);
+  EXPECT_EQ(buttons[0].y, 60.0);
+  // The grab took the F3 press from the window; its release still reached it.
+  const auto keys = window.keys(3);
+  for (const auto& key : keys) EXPECT_FALSE(key.first == other.code(XK_F3) && key.second);
+}
+
+bool repeats(Display* d, unsigned keycode) {
+  XKeyboardState state{};
+  XGetKeyboardControl(d, &state);
+  return (static_cast<unsigned char>(state.auto_repeats[keycode / 8]) >> (keycode % 8)) & 1u;
+}
+
+// Holding a hot key with auto-repeat on costs the focused window one
+// FocusOut/FocusIn pair, not one per repeat; the key repeats again once
+// released.
+TEST_F(X11EndToEnd, HeldHotkeyTakesTheFocusAwayOncePerPress) {
+  FocusedWindow window;
+  create(0);
+  KmxShortcut s{3, "Ctrl+F3", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  Display* d = other.display();
+  const unsigned f3 = other.code(XK_F3);
+  ASSERT_TRUE(repeats(d, f3));
+  unsigned delay = 0, interval = 0;
+  XkbGetAutoRepeatRate(d, XkbUseCoreKbd, &delay, &interval);
+  // The worker has the repeat delay to act in: a generous one for busy
+  // machines, then a fast rate.
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, 250, 20);
+  window.focus_lost_to_grabs();
+  for (int press = 0; press < 2; ++press) {
+    other.key(XK_Control_L, true);
+    other.key(XK_F3, true);
+    EXPECT_EQ(next_event().down, 1);
+    // Fifteen repeat intervals after the repeat delay, as a user holds it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(550));
+    other.key(XK_F3, false);
+    other.key(XK_Control_L, false);
+    EXPECT_EQ(next_event().down, 0);
+    EXPECT_EQ(window.focus_lost_to_grabs(), 1) << "press " << press;
+  }
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, delay, interval);
+  XSync(d, False);
+  EXPECT_TRUE(repeats(d, f3)) << "F3 repeats again after its release";
 }
 
 }  // namespace

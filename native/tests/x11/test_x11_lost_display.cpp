@@ -12,6 +12,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "own_xvfb.h"
+
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -27,42 +29,9 @@ std::string last_error(KmxHandle h) {
   return buffer;
 }
 
-// An Xvfb of the test's own; its display number comes back on a pipe.
-class OwnServer {
- public:
-  OwnServer() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 3);
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) name_ = ":" + number;
-  }
-  ~OwnServer() { kill_now(); }
-  const std::string& name() const { return name_; }
-  void kill_now() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
-
 TEST(X11LostDisplay, KilledServerClosesTheQueueAndEveryFunctionReportsIt) {
   signal(SIGPIPE, SIG_DFL);
-  OwnServer server;
+  kmx::testing::OwnXvfb server;
   ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
   setenv("DISPLAY", server.name().c_str(), 1);
 

@@ -2,6 +2,7 @@
 # Runs a command with DISPLAY set to a private Xvfb server, which is ended
 # afterwards. Xvfb picks a free display number itself (-displayfd) and,
 # with -noreset, keeps its state when its last client disconnects.
+# XVFB_SCREENS=2 gives the server a second screen.
 set -u
 
 if ! command -v Xvfb >/dev/null 2>&1; then
@@ -10,7 +11,9 @@ if ! command -v Xvfb >/dev/null 2>&1; then
 fi
 
 dir=$(mktemp -d)
-Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1280x1024x24 3>"$dir/display" 2>"$dir/xvfb.log" &
+screens=(-screen 0 1280x1024x24)
+if [ "${XVFB_SCREENS:-1}" = 2 ]; then screens+=(-screen 1 800x600x24); fi
+Xvfb -displayfd 3 -noreset -nolisten tcp "${screens[@]}" 3>"$dir/display" 2>"$dir/xvfb.log" &
 xvfb=$!
 cleanup() {
   kill "$xvfb" 2>/dev/null

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <set>
 #include <variant>
 
 #include "hotkeys/hotkey_set.h"
@@ -66,6 +68,7 @@ class Worker {
     x11::X11Registrar registrar = registrar_for_apply();
     hotkeys_.clear(registrar);
     registrar.finish();
+    for (unsigned keycode : repeat_off_) set_repeat(keycode, true);
     x11::close_display(grab_display_);
     x11::close_display(raw_display_);
     ::close(wake_fd_);
@@ -117,6 +120,11 @@ class Worker {
     unsigned state;
     Time time;
     bool raw_synced;
+  };
+  // A raw press of a grabbed key that no grabbed press has matched yet.
+  struct RawPress {
+    Time pressed;
+    std::optional<Time> released;
   };
 
   static int master_keyboard(Display* display) {
@@ -230,8 +238,16 @@ class Worker {
     pending_.push_back({keycode, state, time, false});
   }
 
+  // X times are 32-bit milliseconds that wrap.
+  static bool not_before(Time later, Time earlier) {
+    return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier)) >= 0;
+  }
+
   void on_raw_key(unsigned keycode, bool down, Time time) {
     if (!down) {
+      if (auto it = unclaimed_.find(keycode); it != unclaimed_.end() && !it->second.released)
+        it->second.released = time;
+      restore_repeat(keycode);  // before the host can see the release
       send(grabs_.release(keycode));
       return;
     }
@@ -243,12 +259,21 @@ class Worker {
       handle_grab_events();
       press = take_pending(keycode, time);
     }
-    if (press) send(grabs_.press(press->keycode, press->state, locks_.all()));
+    if (press) {
+      unclaimed_.erase(keycode);
+      start_hold(*press);
+    } else {
+      // Slow Keys (AccessX) hands the press to clients only after a delay,
+      // while the raw press comes at once; the grab may still take it.
+      unclaimed_[keycode] = RawPress{time, std::nullopt};
+    }
   }
 
+  // The first grabbed press of the key at or after the raw press: the same
+  // server time normally, later when the server delays key acceptance.
   std::optional<GrabPress> take_pending(unsigned keycode, Time time) {
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if (it->keycode != keycode || it->time != time) continue;
+      if (it->keycode != keycode || !not_before(it->time, time)) continue;
       GrabPress press = *it;
       pending_.erase(it);
       return press;
@@ -256,11 +281,66 @@ class Worker {
     return std::nullopt;
   }
 
+  // A grabbed press that came after its raw press had gone by: the grab
+  // consumed it, so it is a hot-key press, and a release already seen ends
+  // it at once. False when no raw press of the key is waiting for it.
+  bool claim_earlier_raw_press(const GrabPress& press) {
+    const auto it = unclaimed_.find(press.keycode);
+    if (it == unclaimed_.end() || !not_before(press.time, it->second.pressed)) return false;
+    const std::optional<Time> released = it->second.released;
+    if (released && !not_before(*released, press.time)) return false;  // that press ended before this one
+    unclaimed_.erase(it);
+    if (released) {
+      send(grabs_.press(press.keycode, press.state, locks_.all()));
+      send(grabs_.release(press.keycode));
+    } else {
+      start_hold(press);
+    }
+    return true;
+  }
+
+  // Every auto-repeat of a held key would activate the passive grab again,
+  // and each activation and hand-back costs the focused window a
+  // FocusOut/FocusIn pair (input methods and toolkits take it as real focus
+  // loss). So the key does not repeat while its hot key is held: its XKB
+  // per-key repeat bit, whose clearing also stops a repeat under way, is
+  // off until its raw release. A key that did not repeat is left alone.
+  void start_hold(const GrabPress& press) {
+    const auto event = grabs_.press(press.keycode, press.state, locks_.all());
+    if (!event) return;
+    send(event);
+    if (set_repeat(press.keycode, false)) repeat_off_.insert(press.keycode);
+  }
+
+  void restore_repeat(unsigned keycode) {
+    if (repeat_off_.erase(keycode)) set_repeat(keycode, true);
+  }
+
+  // True when the key's repeat bit changed.
+  bool set_repeat(unsigned keycode, bool on) {
+    if (keycode >= XkbMaxKeyCount || lost()) return false;
+    XkbDescPtr xkb = XkbAllocKeyboard();
+    if (!xkb) return false;
+    bool changed = false;
+    if (XkbGetControls(grab_display_, XkbPerKeyRepeatMask, xkb) == Success && xkb->ctrls) {
+      unsigned char& bits = xkb->ctrls->per_key_repeat[keycode / 8];
+      const unsigned char bit = static_cast<unsigned char>(1u << (keycode % 8));
+      if (((bits & bit) != 0) != on) {
+        bits = static_cast<unsigned char>(on ? bits | bit : bits & ~bit);
+        changed = XkbSetControls(grab_display_, XkbPerKeyRepeatMask, xkb) == True;
+        XSync(grab_display_, False);
+      }
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return changed;
+  }
+
   // Grabbed presses whose raw press has not been read: one round trip on the
-  // raw connection brings it in. Presses that still have none are dropped:
-  // either the server's auto-repeat of a held key, or a press whose raw
-  // press (and maybe release) went by while its registration was not there;
-  // a hold begun from it could never end.
+  // raw connection brings it in. A press whose raw press came earlier
+  // (delayed acceptance) is claimed from it. Presses that still have none
+  // are dropped: either the server's auto-repeat of a held key, or a press
+  // whose raw press went by while its registration was not there; a hold
+  // begun from it could never end.
   void resolve_pending_presses() {
     while (!pending_.empty() && !lost()) {
       bool unsynced = false;
@@ -272,6 +352,7 @@ class Worker {
       XSync(raw_display_, False);
       handle_raw_events();
     }
+    for (const GrabPress& press : pending_) claim_earlier_raw_press(press);
     pending_.clear();
   }
 
@@ -323,6 +404,8 @@ class Worker {
   x11::LockMasks locks_;
   hotkeys::HotkeySet<x11::X11Registrar> hotkeys_;
   std::deque<GrabPress> pending_;  // grabbed presses waiting for their raw press
+  std::map<unsigned, RawPress> unclaimed_;  // keycode -> its last raw press no grabbed press matched
+  std::set<unsigned> repeat_off_;           // keys held as hot keys, not repeating meanwhile
   int grab_xi_opcode_ = -1;
   int xi_keyboard_ = 0;
   bool running_ = true;

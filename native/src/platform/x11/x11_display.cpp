@@ -142,6 +142,13 @@ LockMasks lock_masks(Display* display) {
   return masks;
 }
 
+std::vector<xcb_window_t> roots(Display* display) {
+  std::vector<xcb_window_t> out;
+  for (int screen = 0; screen < ScreenCount(display); ++screen)
+    out.push_back(static_cast<xcb_window_t>(RootWindow(display, screen)));
+  return out;
+}
+
 std::vector<unsigned> lock_variants(unsigned lock_bits) {
   std::vector<unsigned> out;
   // Walks the subsets of lock_bits in increasing order.

@@ -62,6 +62,9 @@ struct LockMasks {
 };
 LockMasks lock_masks(Display* display);
 
+// The root window of every screen of the display, in screen order.
+std::vector<xcb_window_t> roots(Display* display);
+
 // Every combination of the given lock bits, 0 first.
 std::vector<unsigned> lock_variants(unsigned lock_bits);
 

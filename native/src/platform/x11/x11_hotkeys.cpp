@@ -76,21 +76,22 @@ Result<X11Grab> X11Registrar::resolve(const std::string& text) const {
 
 X11Registrar::Pending X11Registrar::send_grab(const X11Grab& grab) {
   xcb_connection_t* c = XGetXCBConnection(display_);
-  const xcb_window_t root = DefaultRootWindow(display_);
-  Pending pending{grab, {}, std::nullopt};
+  Pending pending{grab, {}, {}};
   std::vector<uint32_t> modifiers;
-  for (unsigned variant : lock_variants(grab.locks)) {
-    pending.core.push_back(xcb_grab_key_checked(c, 0, root, static_cast<uint16_t>(grab.modifiers | variant),
-                                                static_cast<xcb_keycode_t>(grab.keycode), XCB_GRAB_MODE_ASYNC,
-                                                XCB_GRAB_MODE_ASYNC));
-    modifiers.push_back(grab.modifiers | variant);
-  }
-  if (grab.xi_device != 0) {
-    const uint32_t mask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
-    pending.xi = xcb_input_xi_passive_grab_device(
-        c, XCB_CURRENT_TIME, root, XCB_NONE, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
-        static_cast<uint16_t>(modifiers.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_ASYNC,
-        XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER, &mask, modifiers.data());
+  for (unsigned variant : lock_variants(grab.locks)) modifiers.push_back(grab.modifiers | variant);
+  // Every screen's root: a passive grab fires only for focus windows below it.
+  for (const xcb_window_t root : roots(display_)) {
+    for (uint32_t mods : modifiers)
+      pending.core.push_back(xcb_grab_key_checked(c, 0, root, static_cast<uint16_t>(mods),
+                                                  static_cast<xcb_keycode_t>(grab.keycode), XCB_GRAB_MODE_ASYNC,
+                                                  XCB_GRAB_MODE_ASYNC));
+    if (grab.xi_device != 0) {
+      const uint32_t mask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
+      pending.xi.push_back(xcb_input_xi_passive_grab_device(
+          c, XCB_CURRENT_TIME, root, XCB_NONE, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
+          static_cast<uint16_t>(modifiers.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_ASYNC,
+          XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER, &mask, modifiers.data()));
+    }
   }
   return pending;
 }
@@ -100,9 +101,9 @@ int X11Registrar::collect(Pending& pending) {
   RequestBatch core(display_);
   for (const xcb_void_cookie_t& cookie : pending.core) core.add(cookie);
   int code = core.check();
-  if (pending.xi) {
+  for (const auto& cookie : pending.xi) {
     xcb_generic_error_t* error = nullptr;
-    xcb_input_xi_passive_grab_device_reply_t* reply = xcb_input_xi_passive_grab_device_reply(c, *pending.xi, &error);
+    xcb_input_xi_passive_grab_device_reply_t* reply = xcb_input_xi_passive_grab_device_reply(c, cookie, &error);
     // The server lists the modifier combinations it could not grab.
     if (code == 0 && reply && reply->num_modifiers > 0) code = BadAccess;
     if (code == 0 && error) code = error->error_code;
@@ -117,17 +118,16 @@ int X11Registrar::collect(Pending& pending) {
 
 void X11Registrar::send_ungrab(const X11Grab& grab, RequestBatch& batch) {
   xcb_connection_t* c = batch.connection();
-  const xcb_window_t root = DefaultRootWindow(display_);
   std::vector<uint32_t> modifiers;
-  for (unsigned variant : lock_variants(grab.locks)) {
-    batch.add(xcb_ungrab_key_checked(c, static_cast<xcb_keycode_t>(grab.keycode), root,
-                                     static_cast<uint16_t>(grab.modifiers | variant)));
-    modifiers.push_back(grab.modifiers | variant);
+  for (unsigned variant : lock_variants(grab.locks)) modifiers.push_back(grab.modifiers | variant);
+  for (const xcb_window_t root : roots(display_)) {
+    for (uint32_t mods : modifiers)
+      batch.add(xcb_ungrab_key_checked(c, static_cast<xcb_keycode_t>(grab.keycode), root, static_cast<uint16_t>(mods)));
+    if (grab.xi_device != 0)
+      batch.add(xcb_input_xi_passive_ungrab_device_checked(
+          c, root, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
+          static_cast<uint16_t>(modifiers.size()), XCB_INPUT_GRAB_TYPE_KEYCODE, modifiers.data()));
   }
-  if (grab.xi_device != 0)
-    batch.add(xcb_input_xi_passive_ungrab_device_checked(
-        c, root, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
-        static_cast<uint16_t>(modifiers.size()), XCB_INPUT_GRAB_TYPE_KEYCODE, modifiers.data()));
 }
 
 KmxError X11Registrar::grab_error(Display* display, int code) {

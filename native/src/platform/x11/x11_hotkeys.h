@@ -113,7 +113,7 @@ class X11Registrar {
   struct Pending {
     X11Grab grab;
     std::vector<xcb_void_cookie_t> core;
-    std::optional<xcb_input_xi_passive_grab_device_cookie_t> xi;
+    std::vector<xcb_input_xi_passive_grab_device_cookie_t> xi;  // one per screen
   };
   Result<X11Grab> resolve(const std::string& text) const;
   Pending send_grab(const X11Grab& grab);

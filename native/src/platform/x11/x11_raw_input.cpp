@@ -43,19 +43,33 @@ Result<void> X11RawInput::sync(uint32_t mask) {
     if (mask == 0) return {};
     return KmxError::backend("raw input needs XInput 2.2, which X11 display " + display_label() + " lacks");
   }
-  uint32_t raw_bits = 0;
+  // Buttons are followed whatever the mask, so that a drag begun or ended
+  // while they were not reported is known when they are again.
+  uint32_t raw_bits = bit(XI_RawButtonPress) | bit(XI_RawButtonRelease);
   if (key_hook_ || (mask & KMX_RAW_KEYS)) raw_bits |= bit(XI_RawKeyPress) | bit(XI_RawKeyRelease);
-  if (mask & (KMX_RAW_BUTTONS | KMX_RAW_DRAG_MOTION)) raw_bits |= bit(XI_RawButtonPress) | bit(XI_RawButtonRelease);
   if (mask & KMX_RAW_DRAG_MOTION) raw_bits |= bit(XI_RawMotion);
-  const uint32_t hierarchy_bits = mask != 0 ? bit(XI_HierarchyChanged) : 0u;
+  // XTest devices are known whatever the mask: the injection record is
+  // matched against their keys.
+  const uint32_t hierarchy_bits = bit(XI_HierarchyChanged);
 
   const DeviceMask masks[2] = {{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, raw_bits},
                                {{XCB_INPUT_DEVICE_ALL, 1}, hierarchy_bits}};
   RequestBatch batch(display_);
+  // Raw events come whatever screen the pointer is on; selecting them on a
+  // second root would bring each one twice.
   batch.add(xcb_input_xi_select_events_checked(batch.connection(), DefaultRootWindow(display_), 2, &masks[0].head));
   if (const int code = batch.check(); code != 0)
     return KmxError::backend("XISelectEvents failed: " + error_text(display_, code));
-  if (mask != 0 && (mask_ == 0 || !selected_)) refresh_xtest_devices();
+  if (!selected_) {
+    refresh_xtest_devices();
+    // The button state before the selection: a drag may be under way.
+    refresh_pointer_map();
+    Window root = 0, child = 0;
+    int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
+    unsigned state = 0;
+    XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state);
+    left_held_ = root != 0 && (state & Button1Mask) != 0;
+  }
   mask_ = mask;
   selected_ = true;
   return {};
@@ -82,14 +96,31 @@ bool X11RawInput::pointer_position(double& x, double& y) const {
   Window root = 0, child = 0;
   int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
   unsigned state = 0;
-  if (!XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state))
-    return false;
+  // On another screen than the default one the call reports false, yet the
+  // position on that screen's root is still given.
+  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &root_x, &root_y, &win_x, &win_y, &state);
+  if (root == 0) return false;
   x = root_x;
   y = root_y;
   return true;
 }
 
+void X11RawInput::refresh_pointer_map() {
+  unsigned char map[256] = {};
+  const int count = XGetPointerMapping(display_, map, sizeof map);
+  pointer_map_.assign(map, map + (count > 0 ? count : 0));
+}
+
+uint32_t X11RawInput::logical_button(uint32_t physical) const {
+  if (physical == 0 || physical > pointer_map_.size()) return physical;
+  return pointer_map_[physical - 1];
+}
+
 bool X11RawInput::handle(XEvent& event) {
+  if (event.type == MappingNotify && event.xmapping.request == MappingPointer) {
+    refresh_pointer_map();
+    return false;
+  }
   if (opcode_ < 0 || event.type != GenericEvent || event.xcookie.extension != opcode_) return false;
   if (!XGetEventData(display_, &event.xcookie)) return true;
   const int type = event.xcookie.evtype;
@@ -125,21 +156,25 @@ bool X11RawInput::handle(XEvent& event) {
 
 void X11RawInput::on_key(const XIRawEvent& raw, bool down) {
   const auto keycode = static_cast<uint32_t>(raw.detail);
-  if (mask_ & KMX_RAW_KEYS) send_key(raw, down);
+  uint32_t flags = source_flags(raw.sourceid);
+  // The injection record is consumed whatever the mask: an entry left over
+  // would take another client's key for ours later.
+  if (flags && ledger_->match(keycode, down)) flags |= KMX_FLAG_SELF_INJECTED;
+  if (mask_ & KMX_RAW_KEYS) send_key(raw, down, flags);
   if (key_hook_) key_hook_(keycode, down, raw.time);
 }
 
-void X11RawInput::send_key(const XIRawEvent& raw, bool down) {
+void X11RawInput::send_key(const XIRawEvent& raw, bool down, uint32_t flags) {
   const auto keycode = static_cast<uint32_t>(raw.detail);
-  uint32_t flags = source_flags(raw.sourceid);
-  if (flags && ledger_->match(keycode, down)) flags |= KMX_FLAG_SELF_INJECTED;
   if (down && (raw.flags & XIKeyRepeat)) flags |= KMX_FLAG_AUTOREPEAT;
   const KeySym keysym = XkbKeycodeToKeysym(display_, static_cast<KeyCode>(keycode), 0, 0);
   events_.send(model::key_event(modifier_role_for_keysym(static_cast<uint32_t>(keysym)), keycode, down, flags));
 }
 
 void X11RawInput::on_button(const XIRawEvent& raw, bool down) {
-  const auto button = button_for_x(static_cast<uint32_t>(raw.detail));
+  // Raw events carry the device's physical button; applications see it
+  // through the pointer mapping (a left-handed mouse swaps 1 and 3).
+  const auto button = button_for_x(logical_button(static_cast<uint32_t>(raw.detail)));
   if (!button) return;
   const bool left = *button == KMX_BUTTON_LEFT;
   if (left && down) left_held_ = true;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/x11/injection_ledger.h"
@@ -33,7 +34,8 @@ class X11RawInput {
   // stays as it was.
   Result<void> sync(uint32_t mask);
 
-  // True when the event was one of ours (it has been handled).
+  // True when the event was one of ours (it has been handled). A pointer
+  // MappingNotify is taken too (and reported false, as it is everyone's).
   bool handle(XEvent& event);
 
   // Emits the drag motion gathered while handling a batch of events.
@@ -42,10 +44,13 @@ class X11RawInput {
  private:
   void refresh_xtest_devices();
   void on_key(const XIRawEvent& raw, bool down);
-  void send_key(const XIRawEvent& raw, bool down);
+  void send_key(const XIRawEvent& raw, bool down, uint32_t flags);
   void on_button(const XIRawEvent& raw, bool down);
   uint32_t source_flags(int sourceid) const;
   bool pointer_position(double& x, double& y) const;
+  void refresh_pointer_map();
+  // The logical button applications see for a device's physical button.
+  uint32_t logical_button(uint32_t physical) const;
 
   Display* display_;
   EventSender events_;
@@ -59,6 +64,7 @@ class X11RawInput {
   bool motion_pending_ = false;
   uint32_t motion_flags_ = 0;
   std::set<int> xtest_devices_;
+  std::vector<unsigned char> pointer_map_;  // physical button - 1 -> logical button
 };
 
 }  // namespace kmx::platform::x11
