@@ -10,53 +10,93 @@
 
 #include <keymux/keymux.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "queue/event_count.h"
+#include "queue/sync.h"
 
 namespace kmx::platform {
 
-class MotionChannel {
+template <class Sync>
+class BasicMotionChannel {
+  using Lock = std::lock_guard<typename Sync::Mutex>;
+
  public:
   // The notifier is the one the event queue wakes, so a poller can wait on both.
-  explicit MotionChannel(std::shared_ptr<queue::EventCount> notifier);
-  MotionChannel() : MotionChannel(std::make_shared<queue::EventCount>()) {}
+  explicit BasicMotionChannel(std::shared_ptr<queue::BasicEventCount<Sync>> notifier)
+      : s_(std::make_shared<State>()) {
+    s_->notifier = std::move(notifier);
+  }
+  BasicMotionChannel() : BasicMotionChannel(std::make_shared<queue::BasicEventCount<Sync>>()) {}
 
   // Replaces the slot's content; true when an older motion was still waiting.
-  bool store(const KmxEvent& event) const;
+  bool store(const KmxEvent& event) const {
+    bool replaced;
+    bool ring;
+    {
+      Lock lock(s_->mu);
+      replaced = s_->slot.has_value();
+      s_->slot = event;
+      ++s_->stores;
+      ring = !s_->token.exchange(true, std::memory_order_seq_cst);
+    }
+    if (ring) s_->notifier->notify();
+    return replaced;
+  }
 
   struct Taken {
     KmxEvent event;
     uint64_t generation;  // stores so far, for put_back
   };
   // Takes the slot's content, leaving it empty, and clears the doorbell.
-  std::optional<Taken> take() const;
+  std::optional<Taken> take() const {
+    Lock lock(s_->mu);
+    if (!s_->slot) return std::nullopt;
+    Taken out{*s_->slot, s_->stores};
+    s_->slot.reset();
+    s_->token.store(false, std::memory_order_seq_cst);
+    return out;
+  }
 
   // Returns a motion that take() handed out but the poller could not
   // deliver yet (an event queued before it goes first). Dropped when a
   // store came since: the slot then holds or delivered a newer one.
-  void put_back(const Taken& taken) const;
+  void put_back(const Taken& taken) const {
+    bool ring = false;
+    {
+      Lock lock(s_->mu);
+      if (s_->stores != taken.generation) return;
+      s_->slot = taken.event;
+      ring = !s_->token.exchange(true, std::memory_order_seq_cst);
+    }
+    if (ring) s_->notifier->notify();
+  }
 
   // Consumes the doorbell token; true when there was one.
-  bool take_token() const noexcept;
+  bool take_token() const noexcept { return s_->token.exchange(false, std::memory_order_seq_cst); }
   // Whether a motion waits in the slot.
-  bool pending() const;
+  bool pending() const {
+    Lock lock(s_->mu);
+    return s_->slot.has_value();
+  }
 
-  queue::EventCount& notifier() const noexcept { return *s_->notifier; }
+  queue::BasicEventCount<Sync>& notifier() const noexcept { return *s_->notifier; }
 
  private:
   struct State {
-    std::mutex mu;
+    typename Sync::Mutex mu;
     std::optional<KmxEvent> slot;
     uint64_t stores = 0;
-    std::atomic<bool> token{false};
-    std::shared_ptr<queue::EventCount> notifier;
+    typename Sync::template Atomic<bool> token{false};
+    std::shared_ptr<queue::BasicEventCount<Sync>> notifier;
   };
   std::shared_ptr<State> s_;
 };
+
+extern template class BasicMotionChannel<queue::StdSync>;
+using MotionChannel = BasicMotionChannel<queue::StdSync>;
 
 }  // namespace kmx::platform

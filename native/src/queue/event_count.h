@@ -25,13 +25,14 @@
 #include <cstdint>
 #include <optional>
 
-#include "queue/wait_word.h"
+#include "queue/sync.h"
 
 namespace kmx::queue {
 
-class EventCount {
+template <class Sync>
+class BasicEventCount {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = typename Sync::Clock;
 
   uint64_t prepare_wait() noexcept {
     uint64_t s = state_.load(std::memory_order_relaxed);
@@ -45,18 +46,18 @@ class EventCount {
 
   // Sleeps until notify() moved the word past key, or the deadline passed
   // (no deadline: forever). Returns false on time-out. Ends the wait either way.
-  bool wait(uint64_t key, std::optional<Clock::time_point> deadline) {
+  bool wait(uint64_t key, std::optional<typename Clock::time_point> deadline) {
     const auto expected = static_cast<uint32_t>(key);
     bool woken = true;
     while (word_.load(std::memory_order_seq_cst) == expected) {
-      if (deadline && Clock::now() >= *deadline) {
+      if (deadline && Sync::now() >= *deadline) {
         woken = false;
         break;
       }
       // Counted while it may sleep, so that a notify pays for the wake call
       // only when somebody can be asleep, not for every registration.
       sleepers_.fetch_add(1, std::memory_order_seq_cst);
-      wait_on_word(word_, expected, deadline);
+      Sync::wait_on_word(word_, expected, deadline);
       sleepers_.fetch_sub(1, std::memory_order_relaxed);
     }
     cancel_wait();
@@ -75,7 +76,7 @@ class EventCount {
     // A waiter that registers after the exchange above re-checks after it
     // and sees what this notify announces, so a lone waiter then is the only
     // one that needs waking.
-    wake_word(word_, (s & WAITER_MASK) != WAITER);
+    Sync::wake_word(word_, (s & WAITER_MASK) != WAITER);
   }
 
  private:
@@ -83,9 +84,11 @@ class EventCount {
   static constexpr uint64_t WAITER = 2;
   static constexpr uint64_t WAITER_MASK = ~PENDING;
 
-  std::atomic<uint64_t> state_{0};
-  std::atomic<uint32_t> word_{0};
-  std::atomic<uint32_t> sleepers_{0};
+  typename Sync::template Atomic<uint64_t> state_{0};
+  typename Sync::template Atomic<uint32_t> word_{0};
+  typename Sync::template Atomic<uint32_t> sleepers_{0};
 };
+
+using EventCount = BasicEventCount<StdSync>;
 
 }  // namespace kmx::queue

@@ -15,13 +15,17 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <utility>
+
+#include "queue/sync.h"
 
 namespace kmx::queue {
 
-template <class T>
+template <class T, class Sync = StdSync>
 class MpscQueue {
+  template <class U>
+  using Atomic = typename Sync::template Atomic<U>;
+
  public:
   MpscQueue() {
     Block* first = new Block();
@@ -35,7 +39,7 @@ class MpscQueue {
     while (try_pop()) {
     }
     delete head_block_;
-    for (std::atomic<Block*>& spare : spares_) delete spare.load(std::memory_order_acquire);
+    for (Atomic<Block*>& spare : spares_) delete spare.load(std::memory_order_acquire);
   }
 
 // HACK: gcc 12 reports the moved-from slot of variant<...> (and its optional) as
@@ -82,7 +86,7 @@ class MpscQueue {
   // write is waited for (a few instructions), so "empty" is never reported
   // while an element pushed before this call is still in flight.
   std::optional<T> try_pop() {
-    std::lock_guard lock(consumer_mu_);
+    std::lock_guard<typename Sync::Mutex> lock(consumer_mu_);
     // The tail's cache line is the producers'; read it only when the last
     // value seen has been consumed.
     // A cached tail may still point at a block's end sentinel that the head
@@ -129,22 +133,22 @@ class MpscQueue {
   // so a producer writing one slot never shares a line with the consumer
   // reading the one before. The link sits apart, after the slots.
   struct alignas(CACHE_LINE) Slot {
-    std::atomic<bool> written{false};
+    Atomic<bool> written{false};
     alignas(T) unsigned char storage[sizeof(T)];
   };
   struct Block {
     Slot slots[BLOCK_CAP];
-    alignas(CACHE_LINE) std::atomic<Block*> next{nullptr};
+    alignas(CACHE_LINE) Atomic<Block*> next{nullptr};
   };
 
   static void backoff(unsigned spins) {
-    if (spins > 16) std::this_thread::yield();
+    if (spins > 16) Sync::yield();
   }
   // Waits twice as long on every round without touching shared memory,
   // then yields.
   static void patient_backoff(unsigned spins) {
     if (spins > 10) {
-      std::this_thread::yield();
+      Sync::yield();
       return;
     }
     for (unsigned i = 0; i < (4u << spins); ++i) std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -157,7 +161,7 @@ class MpscQueue {
   // a block out of a place owns it alone. Kept out of line: the push that a
   // block end would bloat is the hot path.
   [[gnu::noinline]] Block* fresh_block() {
-    for (std::atomic<Block*>& spare : spares_)
+    for (Atomic<Block*>& spare : spares_)
       if (spare.load(std::memory_order_relaxed) != nullptr)
         if (Block* b = spare.exchange(nullptr, std::memory_order_acquire)) return b;
     return new Block();
@@ -165,7 +169,7 @@ class MpscQueue {
   [[gnu::noinline]] void recycle(Block* b) noexcept {
     for (Slot& slot : b->slots) slot.written.store(false, std::memory_order_relaxed);
     b->next.store(nullptr, std::memory_order_relaxed);
-    for (std::atomic<Block*>& spare : spares_) {
+    for (Atomic<Block*>& spare : spares_) {
       Block* empty = nullptr;
       if (spare.load(std::memory_order_relaxed) == nullptr &&
           spare.compare_exchange_strong(empty, b, std::memory_order_release, std::memory_order_relaxed))
@@ -176,15 +180,15 @@ class MpscQueue {
 
   // Producers. Padding keeps the two sides on separate cache lines without
   // over-aligning the type (which not every allocator path honours).
-  std::atomic<uint64_t> tail_index_{0};
-  std::atomic<Block*> tail_block_{nullptr};
+  Atomic<uint64_t> tail_index_{0};
+  Atomic<Block*> tail_block_{nullptr};
   [[maybe_unused]] char pad_[CACHE_LINE];
   // 32 blocks of 31 events: a burst of a thousand events, 64 KiB at most.
   static constexpr size_t SPARES = 32;
-  std::atomic<Block*> spares_[SPARES] = {};
+  Atomic<Block*> spares_[SPARES] = {};
   [[maybe_unused]] char pad2_[CACHE_LINE];
   // The consumer side, under consumer_mu_.
-  std::mutex consumer_mu_;
+  typename Sync::Mutex consumer_mu_;
   uint64_t head_index_ = 0;
   uint64_t seen_tail_ = 0;
   Block* head_block_ = nullptr;
