@@ -9,7 +9,7 @@
 // One word holds the number of registered waiters and a "pending" bit; a
 // second, 32-bit word is what waiters sleep on (a futex where there is one),
 // and notify() moves it. Dekker's pattern on seq_cst operations: a waiter
-// registers (one read-modify-write) and reads the sleeping word before it
+// reads the sleeping word and registers (one read-modify-write) before it
 // re-checks, the producer publishes before it reads the registration, so
 // in their single total order either the producer sees the waiter or the
 // waiter sees the change. A notify that finds waiters sets "pending";
@@ -34,12 +34,22 @@ class BasicEventCount {
  public:
   using Clock = typename Sync::Clock;
 
+  // The key is read before registering. Read after, it could already count
+  // a notify that set PENDING between the two (seeing this waiter) and
+  // moved the word: the waiter would then sleep on the moved word, and
+  // every later notify would find PENDING set and return.
+  // Read before, any notify whose move the key counts set PENDING (or
+  // returned early on it) before this registration, so its change was
+  // published before the re-check that follows. PENDING, cleared here, is
+  // set again only by a notify that sees this waiter and then moves the
+  // word past the key.
   uint64_t prepare_wait() noexcept {
+    const uint64_t key = word_.load(std::memory_order_seq_cst);
     uint64_t s = state_.load(std::memory_order_relaxed);
     while (!state_.compare_exchange_weak(s, (s + WAITER) & ~PENDING, std::memory_order_seq_cst,
                                          std::memory_order_relaxed)) {
     }
-    return word_.load(std::memory_order_seq_cst);
+    return key;
   }
 
   void cancel_wait() noexcept { state_.fetch_sub(WAITER, std::memory_order_acq_rel); }

@@ -82,41 +82,40 @@ class MpscQueue {
     }
   }
 
-  // Takes the oldest element. A producer caught between its claim and its
-  // write is waited for (a few instructions), so "empty" is never reported
-  // while an element pushed before this call is still in flight.
+  // Positions count claims: the element pushed by the n-th claim sits at a
+  // position below the one claimed() returns after that claim.
+  static constexpr uint64_t NO_BOUND = UINT64_MAX;
+  uint64_t claimed() const noexcept { return tail_index_.load(std::memory_order_seq_cst) >> SHIFT; }
+
+  // What a take found at the head of the queue.
+  enum class Head {
+    Taken,      // the oldest element, now in `out`
+    Empty,      // nothing claimed
+    Bounded,    // the oldest element lies at or past the bound
+    Unwritten,  // its producer claimed the slot but has not written it yet
+  };
+
+  // Takes the oldest element unless its position is at or past bound().
+  // bound() is read once the head is known to be claimed, so whatever its
+  // producer did before the claim is visible to it. A producer caught
+  // between its claim and its write is waited for (a few instructions,
+  // with the consumers' mutex free meanwhile) only when wait_for_writer.
+  template <class Bound>
+  Head try_pop_before(Bound&& bound, bool wait_for_writer, std::optional<T>& out) {
+    for (unsigned spins = 0;; ++spins) {
+      const Head head = take_locked(bound, out);
+      if (head != Head::Unwritten || !wait_for_writer) return head;
+      // The producer is writing that very line: every look would pull it
+      // back from under the producer's stores, so looks are spaced out.
+      patient_backoff(spins);
+    }
+  }
+
+  // Takes the oldest element, waiting for its writer: "empty" is never
+  // reported while an element pushed before this call is still in flight.
   std::optional<T> try_pop() {
-    std::lock_guard<typename Sync::Mutex> lock(consumer_mu_);
-    // The tail's cache line is the producers'; read it only when the last
-    // value seen has been consumed.
-    // A cached tail may still point at a block's end sentinel that the head
-    // has already jumped past, hence ">=".
-    if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
-      seen_tail_ = tail_index_.load(std::memory_order_seq_cst);  // pairs with waiters' Dekker check
-      if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return std::nullopt;
-    }
-
-    const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
-    Slot& slot = head_block_->slots[offset];
-    // The producer is writing this very line: every look would pull it back
-    // from under the producer's stores, so looks are spaced out.
-    for (unsigned spins = 0; !slot.written.load(std::memory_order_acquire); ++spins) patient_backoff(spins);
-    T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
-    std::optional<T> out(std::move(*stored));
-    stored->~T();
-
-    if (offset + 1 == BLOCK_CAP) {
-      Block* next = head_block_->next.load(std::memory_order_acquire);
-      for (unsigned spins = 0; next == nullptr; ++spins) {
-        backoff(spins);
-        next = head_block_->next.load(std::memory_order_acquire);
-      }
-      recycle(head_block_);
-      head_block_ = next;
-      head_index_ += 2u << SHIFT;  // past the sentinel
-    } else {
-      head_index_ += 1u << SHIFT;
-    }
+    std::optional<T> out;
+    try_pop_before([] { return NO_BOUND; }, true, out);
     return out;
   }
 #if defined(__GNUC__) && !defined(__clang__)
@@ -140,6 +139,41 @@ class MpscQueue {
     Slot slots[BLOCK_CAP];
     alignas(CACHE_LINE) Atomic<Block*> next{nullptr};
   };
+
+  template <class Bound>
+  Head take_locked(Bound& bound, std::optional<T>& out) {
+    std::lock_guard<typename Sync::Mutex> lock(consumer_mu_);
+    // The tail's cache line is the producers'; read it only when the last
+    // value seen has been consumed.
+    // A cached tail may still point at a block's end sentinel that the head
+    // has already jumped past, hence ">=".
+    if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
+      seen_tail_ = tail_index_.load(std::memory_order_seq_cst);  // pairs with waiters' Dekker check
+      if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return Head::Empty;
+    }
+    if ((head_index_ >> SHIFT) >= bound()) return Head::Bounded;
+
+    const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
+    Slot& slot = head_block_->slots[offset];
+    if (!slot.written.load(std::memory_order_acquire)) return Head::Unwritten;
+    T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
+    out.emplace(std::move(*stored));
+    stored->~T();
+
+    if (offset + 1 == BLOCK_CAP) {
+      Block* next = head_block_->next.load(std::memory_order_acquire);
+      for (unsigned spins = 0; next == nullptr; ++spins) {
+        backoff(spins);
+        next = head_block_->next.load(std::memory_order_acquire);
+      }
+      recycle(head_block_);
+      head_block_ = next;
+      head_index_ += 2u << SHIFT;  // past the sentinel
+    } else {
+      head_index_ += 1u << SHIFT;
+    }
+    return Head::Taken;
+  }
 
   static void backoff(unsigned spins) {
     if (spins > 16) Sync::yield();

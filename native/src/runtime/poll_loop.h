@@ -20,74 +20,77 @@ namespace detail {
 // Wakes closer than this after falling asleep come from a burst.
 inline constexpr auto BURST_GAP = std::chrono::microseconds(20);
 
-// Takes the waiting motion, unless an event queued before it is still in
-// the queue: a producer that pushed a key and then stored a motion may have
-// done both after this poller's first look at the queue. The event then
-// goes first and the motion back into the slot.
+enum class Step { Got, Nothing, Unwritten };
+
+// Takes the next event: the oldest queued one, unless the waiting motion was
+// stored before it was claimed; then the motion. A motion taken while an
+// older event turns out to be still queued goes back into the slot (unless
+// a newer one came). Unwritten: the next event is claimed but not written
+// yet, and the caller does not wait for its producer.
 template <class Sync>
-std::optional<KmxEvent> take_motion(const BasicEventReceiver<Sync>& events,
-                                    const platform::BasicMotionChannel<Sync>& motion) {
-  auto taken = motion.take();
-  if (!taken) return std::nullopt;
-  if (auto e = events.try_recv()) {
-    motion.put_back(*taken);
-    return e;
+Step take_one(const BasicEventReceiver<Sync>& events, const platform::BasicMotionChannel<Sync>& motion,
+              KmxEvent* out, bool wait_for_writer) {
+  using Head = typename queue::MpscQueue<KmxEvent, Sync>::Head;
+  auto& queue = events.state()->queue;
+  for (;;) {
+    std::optional<KmxEvent> e;
+    const Head head = queue.try_pop_before([&] { return motion.mark(); }, wait_for_writer, e);
+    if (head == Head::Taken) {
+      *out = *e;
+      return Step::Got;
+    }
+    if (head == Head::Unwritten) return Step::Unwritten;
+    auto taken = motion.take();
+    if (!taken) {
+      if (head == Head::Empty) return Step::Nothing;
+      continue;  // another poller took the motion that held the head back
+    }
+    const uint64_t mark = taken->mark;
+    const Head before = queue.try_pop_before([mark] { return mark; }, wait_for_writer, e);
+    if (before == Head::Taken || before == Head::Unwritten) {
+      motion.put_back(*taken);
+      if (before == Head::Unwritten) return Step::Unwritten;
+      *out = *e;
+      return Step::Got;
+    }
+    *out = taken->event;
+    return Step::Got;
   }
-  return taken->event;
 }
 
 }  // namespace detail
 
+// A zero time-out never waits, not even for a producer between its claim
+// and its write: the host's UI thread polls that way.
 template <class Sync>
 uint32_t basic_poll_event(const BasicEventReceiver<Sync>& events, const platform::BasicMotionChannel<Sync>& motion,
                           KmxEvent* out, uint32_t timeout_ms) {
   static thread_local bool burst_woke_last_sleep = false;
-  if (auto e = events.try_recv()) {
-    *out = *e;
-    return KMX_OK;
-  }
-  if (auto m = detail::take_motion(events, motion)) {
-    *out = *m;
-    return KMX_OK;
-  }
+  const bool wait_for_writer = timeout_ms != 0;
+  if (detail::take_one(events, motion, out, wait_for_writer) == detail::Step::Got) return KMX_OK;
   // The last sleep of this thread was cut short by a producer in the middle
   // of a burst. If that producer shares this CPU, every event would cost a
   // sleep, a wake and two switches; letting it run on once ends that.
   if (burst_woke_last_sleep && timeout_ms != 0) {
     burst_woke_last_sleep = false;
     Sync::yield();
-    if (auto e = events.try_recv()) {
-      *out = *e;
-      return KMX_OK;
-    }
+    if (detail::take_one(events, motion, out, wait_for_writer) == detail::Step::Got) return KMX_OK;
   }
   const queue::Deadline deadline = queue::deadline_after_ms<Sync>(timeout_ms);
   auto& notifier = events.notifier();
   for (;;) {
     const uint64_t key = notifier.prepare_wait();
-    // Queued events go before a waiting motion.
-    if (auto e = events.try_recv()) {
+    const detail::Step step = detail::take_one(events, motion, out, wait_for_writer);
+    if (step == detail::Step::Got) {
       notifier.cancel_wait();
-      *out = *e;
       return KMX_OK;
     }
-    if (events.senders_gone()) {
+    if (step == detail::Step::Nothing && events.senders_gone()) {
       notifier.cancel_wait();
-      if (auto e = events.try_recv()) {
-        *out = *e;
-        return KMX_OK;
-      }
+      // Nothing more can come; whatever is left, the last motion included,
+      // is handed out before CLOSED, so that CLOSED is final.
+      if (detail::take_one(events, motion, out, true) == detail::Step::Got) return KMX_OK;
       return KMX_ERR_CLOSED;
-    }
-    if (motion.take_token()) {
-      notifier.cancel_wait();
-      if (auto m = detail::take_motion(events, motion)) {
-        *out = *m;
-        return KMX_OK;
-      }
-      // A stale token: another poller took the motion first. Nothing
-      // arrived; keep waiting until the deadline.
-      continue;
     }
     if (deadline && Sync::now() >= *deadline) {
       notifier.cancel_wait();

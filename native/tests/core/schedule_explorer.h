@@ -208,13 +208,19 @@ class Scheduler {
     }
     const bool self_goes_on = self >= 0 && threads_[self].state == State::Runnable;
     const bool yielding = self_goes_on && threads_[self].yielding;
+    if (yielding) {
+      // A spinning thread lets the next one in turn run: not a choice, or
+      // every turn of a spin loop would multiply the schedules.
+      for (int t : enabled)
+        if (t > self) return t;
+      return enabled.front();
+    }
     std::vector<int> options;
-    if (self_goes_on && !yielding) options.push_back(self);
+    if (self_goes_on) options.push_back(self);
     for (int t : enabled)
       if (t != self) options.push_back(t);
-    if (options.empty()) options.push_back(self);  // a yield with nobody else to run
     if (options.size() == 1) return options[0];
-    Decision d{options, 0, preemptions_, self_goes_on && !yielding ? self : -1};
+    Decision d{options, 0, preemptions_, self_goes_on ? self : -1};
     if (trace_.size() < prefix_.size()) d.chosen = std::min(prefix_[trace_.size()], options.size() - 1);
     if (d.running >= 0 && options[d.chosen] != d.running) ++preemptions_;
     trace_.push_back(d);
