@@ -140,6 +140,10 @@ class MpscQueue {
     alignas(CACHE_LINE) Atomic<Block*> next{nullptr};
   };
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
   template <class Bound>
   Head take_locked(Bound& bound, std::optional<T>& out) {
     std::lock_guard<typename Sync::Mutex> lock(consumer_mu_);
@@ -174,6 +178,9 @@ class MpscQueue {
     }
     return Head::Taken;
   }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
   static void backoff(unsigned spins) {
     if (spins > 16) Sync::yield();
