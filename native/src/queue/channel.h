@@ -23,34 +23,37 @@ using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // none: wait forever
 
 // Deadline for a millisecond time-out, 0xFFFFFFFF meaning forever.
-inline Deadline deadline_after_ms(uint32_t timeout_ms) {
+template <class Sync = StdSync>
+Deadline deadline_after_ms(uint32_t timeout_ms) {
   if (timeout_ms == 0xFFFFFFFFu) return std::nullopt;
-  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+  return Sync::now() + std::chrono::milliseconds(timeout_ms);
 }
 
-template <class T>
+template <class T, class Sync = StdSync>
 struct ChannelState {
-  explicit ChannelState(std::shared_ptr<EventCount> n) : notifier(std::move(n)) {}
-  MpscQueue<T> queue;
-  std::atomic<size_t> senders{1};
-  std::atomic<bool> receiver_alive{true};
-  std::shared_ptr<EventCount> notifier;
+  explicit ChannelState(std::shared_ptr<BasicEventCount<Sync>> n) : notifier(std::move(n)) {}
+  MpscQueue<T, Sync> queue;
+  typename Sync::template Atomic<size_t> senders{1};
+  typename Sync::template Atomic<bool> receiver_alive{true};
+  std::shared_ptr<BasicEventCount<Sync>> notifier;
 };
 
-template <class T>
-class Sender {
+template <class T, class Sync>
+class BasicSender {
+  using State = ChannelState<T, Sync>;
+
  public:
-  Sender() = default;
-  explicit Sender(std::shared_ptr<ChannelState<T>> s) : s_(std::move(s)) {}
-  Sender(const Sender& o) : s_(o.s_) {
+  BasicSender() = default;
+  explicit BasicSender(std::shared_ptr<State> s) : s_(std::move(s)) {}
+  BasicSender(const BasicSender& o) : s_(o.s_) {
     if (s_) s_->senders.fetch_add(1, std::memory_order_relaxed);
   }
-  Sender(Sender&& o) noexcept : s_(std::move(o.s_)) {}
-  Sender& operator=(Sender o) noexcept {
+  BasicSender(BasicSender&& o) noexcept : s_(std::move(o.s_)) {}
+  BasicSender& operator=(BasicSender o) noexcept {
     std::swap(s_, o.s_);
     return *this;
   }
-  ~Sender() { reset(); }
+  ~BasicSender() { reset(); }
 
   // False when the receiver is gone (the value is dropped) or the sender is empty.
   bool send(T value) const {
@@ -78,25 +81,27 @@ class Sender {
   explicit operator bool() const noexcept { return s_ != nullptr; }
 
  private:
-  std::shared_ptr<ChannelState<T>> s_;
+  std::shared_ptr<State> s_;
 };
 
 enum class RecvError { Timeout, Disconnected };
 
-template <class T>
-class Receiver {
+template <class T, class Sync>
+class BasicReceiver {
+  using State = ChannelState<T, Sync>;
+
  public:
-  Receiver() = default;
-  explicit Receiver(std::shared_ptr<ChannelState<T>> s) : s_(std::move(s)) {}
-  Receiver(Receiver&&) noexcept = default;
-  Receiver& operator=(Receiver&& o) noexcept {
+  BasicReceiver() = default;
+  explicit BasicReceiver(std::shared_ptr<State> s) : s_(std::move(s)) {}
+  BasicReceiver(BasicReceiver&&) noexcept = default;
+  BasicReceiver& operator=(BasicReceiver&& o) noexcept {
     reset();
     s_ = std::move(o.s_);
     return *this;
   }
-  Receiver(const Receiver&) = delete;
-  Receiver& operator=(const Receiver&) = delete;
-  ~Receiver() { reset(); }
+  BasicReceiver(const BasicReceiver&) = delete;
+  BasicReceiver& operator=(const BasicReceiver&) = delete;
+  ~BasicReceiver() { reset(); }
 
   std::optional<T> try_recv() const { return s_->queue.try_pop(); }
 
@@ -112,8 +117,8 @@ class Receiver {
         if (auto v = try_recv()) return {std::move(v), RecvError::Timeout};
         return {std::nullopt, RecvError::Disconnected};
       }
-      if (deadline && Clock::now() >= *deadline) return {std::nullopt, RecvError::Timeout};
-      EventCount& ec = *s_->notifier;
+      if (deadline && Sync::now() >= *deadline) return {std::nullopt, RecvError::Timeout};
+      BasicEventCount<Sync>& ec = *s_->notifier;
       const uint64_t key = ec.prepare_wait();
       if (auto v = try_recv()) {
         ec.cancel_wait();
@@ -130,7 +135,9 @@ class Receiver {
     }
   }
 
-  EventCount& notifier() const noexcept { return *s_->notifier; }
+  BasicEventCount<Sync>& notifier() const noexcept { return *s_->notifier; }
+  // The shared state, for pipes that order themselves against this queue.
+  const std::shared_ptr<State>& state() const noexcept { return s_; }
   explicit operator bool() const noexcept { return s_ != nullptr; }
 
   // Later sends are dropped; values still queued are dropped now, so that a
@@ -147,14 +154,20 @@ class Receiver {
   }
 
  private:
-  std::shared_ptr<ChannelState<T>> s_;
+  std::shared_ptr<State> s_;
 };
 
-// A new channel. Channels that a consumer waits on together share one notifier.
 template <class T>
-std::pair<Sender<T>, Receiver<T>> channel(std::shared_ptr<EventCount> notifier = std::make_shared<EventCount>()) {
-  auto state = std::make_shared<ChannelState<T>>(std::move(notifier));
-  return {Sender<T>(state), Receiver<T>(state)};
+using Sender = BasicSender<T, StdSync>;
+template <class T>
+using Receiver = BasicReceiver<T, StdSync>;
+
+// A new channel. Channels that a consumer waits on together share one notifier.
+template <class T, class Sync = StdSync>
+std::pair<BasicSender<T, Sync>, BasicReceiver<T, Sync>> channel(
+    std::shared_ptr<BasicEventCount<Sync>> notifier = std::make_shared<BasicEventCount<Sync>>()) {
+  auto state = std::make_shared<ChannelState<T, Sync>>(std::move(notifier));
+  return {BasicSender<T, Sync>(state), BasicReceiver<T, Sync>(state)};
 }
 
 }  // namespace kmx::queue

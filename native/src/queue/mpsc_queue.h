@@ -15,13 +15,17 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <utility>
+
+#include "queue/sync.h"
 
 namespace kmx::queue {
 
-template <class T>
+template <class T, class Sync = StdSync>
 class MpscQueue {
+  template <class U>
+  using Atomic = typename Sync::template Atomic<U>;
+
  public:
   MpscQueue() {
     Block* first = new Block();
@@ -35,7 +39,7 @@ class MpscQueue {
     while (try_pop()) {
     }
     delete head_block_;
-    for (std::atomic<Block*>& spare : spares_) delete spare.load(std::memory_order_acquire);
+    for (Atomic<Block*>& spare : spares_) delete spare.load(std::memory_order_acquire);
   }
 
 // HACK: gcc 12 reports the moved-from slot of variant<...> (and its optional) as
@@ -78,41 +82,40 @@ class MpscQueue {
     }
   }
 
-  // Takes the oldest element. A producer caught between its claim and its
-  // write is waited for (a few instructions), so "empty" is never reported
-  // while an element pushed before this call is still in flight.
+  // Positions count claims: the element pushed by the n-th claim sits at a
+  // position below the one claimed() returns after that claim.
+  static constexpr uint64_t NO_BOUND = UINT64_MAX;
+  uint64_t claimed() const noexcept { return tail_index_.load(std::memory_order_seq_cst) >> SHIFT; }
+
+  // What a take found at the head of the queue.
+  enum class Head {
+    Taken,      // the oldest element, now in `out`
+    Empty,      // nothing claimed
+    Bounded,    // the oldest element lies at or past the bound
+    Unwritten,  // its producer claimed the slot but has not written it yet
+  };
+
+  // Takes the oldest element unless its position is at or past bound().
+  // bound() is read once the head is known to be claimed, so whatever its
+  // producer did before the claim is visible to it. A producer caught
+  // between its claim and its write is waited for (a few instructions,
+  // with the consumers' mutex free meanwhile) only when wait_for_writer.
+  template <class Bound>
+  Head try_pop_before(Bound&& bound, bool wait_for_writer, std::optional<T>& out) {
+    for (unsigned spins = 0;; ++spins) {
+      const Head head = take_locked(bound, out);
+      if (head != Head::Unwritten || !wait_for_writer) return head;
+      // The producer is writing that very line: every look would pull it
+      // back from under the producer's stores, so looks are spaced out.
+      patient_backoff(spins);
+    }
+  }
+
+  // Takes the oldest element, waiting for its writer: "empty" is never
+  // reported while an element pushed before this call is still in flight.
   std::optional<T> try_pop() {
-    std::lock_guard lock(consumer_mu_);
-    // The tail's cache line is the producers'; read it only when the last
-    // value seen has been consumed.
-    // A cached tail may still point at a block's end sentinel that the head
-    // has already jumped past, hence ">=".
-    if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
-      seen_tail_ = tail_index_.load(std::memory_order_seq_cst);  // pairs with waiters' Dekker check
-      if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return std::nullopt;
-    }
-
-    const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
-    Slot& slot = head_block_->slots[offset];
-    // The producer is writing this very line: every look would pull it back
-    // from under the producer's stores, so looks are spaced out.
-    for (unsigned spins = 0; !slot.written.load(std::memory_order_acquire); ++spins) patient_backoff(spins);
-    T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
-    std::optional<T> out(std::move(*stored));
-    stored->~T();
-
-    if (offset + 1 == BLOCK_CAP) {
-      Block* next = head_block_->next.load(std::memory_order_acquire);
-      for (unsigned spins = 0; next == nullptr; ++spins) {
-        backoff(spins);
-        next = head_block_->next.load(std::memory_order_acquire);
-      }
-      recycle(head_block_);
-      head_block_ = next;
-      head_index_ += 2u << SHIFT;  // past the sentinel
-    } else {
-      head_index_ += 1u << SHIFT;
-    }
+    std::optional<T> out;
+    try_pop_before([] { return NO_BOUND; }, true, out);
     return out;
   }
 #if defined(__GNUC__) && !defined(__clang__)
@@ -129,22 +132,64 @@ class MpscQueue {
   // so a producer writing one slot never shares a line with the consumer
   // reading the one before. The link sits apart, after the slots.
   struct alignas(CACHE_LINE) Slot {
-    std::atomic<bool> written{false};
+    Atomic<bool> written{false};
     alignas(T) unsigned char storage[sizeof(T)];
   };
   struct Block {
     Slot slots[BLOCK_CAP];
-    alignas(CACHE_LINE) std::atomic<Block*> next{nullptr};
+    alignas(CACHE_LINE) Atomic<Block*> next{nullptr};
   };
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+  template <class Bound>
+  Head take_locked(Bound& bound, std::optional<T>& out) {
+    std::lock_guard<typename Sync::Mutex> lock(consumer_mu_);
+    // The tail's cache line is the producers'; read it only when the last
+    // value seen has been consumed.
+    // A cached tail may still point at a block's end sentinel that the head
+    // has already jumped past, hence ">=".
+    if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) {
+      seen_tail_ = tail_index_.load(std::memory_order_seq_cst);  // pairs with waiters' Dekker check
+      if ((head_index_ >> SHIFT) >= (seen_tail_ >> SHIFT)) return Head::Empty;
+    }
+    if ((head_index_ >> SHIFT) >= bound()) return Head::Bounded;
+
+    const size_t offset = static_cast<size_t>((head_index_ >> SHIFT) % LAP);
+    Slot& slot = head_block_->slots[offset];
+    if (!slot.written.load(std::memory_order_acquire)) return Head::Unwritten;
+    T* stored = std::launder(reinterpret_cast<T*>(slot.storage));
+    out.emplace(std::move(*stored));
+    stored->~T();
+
+    if (offset + 1 == BLOCK_CAP) {
+      Block* next = head_block_->next.load(std::memory_order_acquire);
+      for (unsigned spins = 0; next == nullptr; ++spins) {
+        backoff(spins);
+        next = head_block_->next.load(std::memory_order_acquire);
+      }
+      recycle(head_block_);
+      head_block_ = next;
+      head_index_ += 2u << SHIFT;  // past the sentinel
+    } else {
+      head_index_ += 1u << SHIFT;
+    }
+    return Head::Taken;
+  }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
   static void backoff(unsigned spins) {
-    if (spins > 16) std::this_thread::yield();
+    if (spins > 16) Sync::yield();
   }
   // Waits twice as long on every round without touching shared memory,
   // then yields.
   static void patient_backoff(unsigned spins) {
     if (spins > 10) {
-      std::this_thread::yield();
+      Sync::yield();
       return;
     }
     for (unsigned i = 0; i < (4u << spins); ++i) std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -157,7 +202,7 @@ class MpscQueue {
   // a block out of a place owns it alone. Kept out of line: the push that a
   // block end would bloat is the hot path.
   [[gnu::noinline]] Block* fresh_block() {
-    for (std::atomic<Block*>& spare : spares_)
+    for (Atomic<Block*>& spare : spares_)
       if (spare.load(std::memory_order_relaxed) != nullptr)
         if (Block* b = spare.exchange(nullptr, std::memory_order_acquire)) return b;
     return new Block();
@@ -165,7 +210,7 @@ class MpscQueue {
   [[gnu::noinline]] void recycle(Block* b) noexcept {
     for (Slot& slot : b->slots) slot.written.store(false, std::memory_order_relaxed);
     b->next.store(nullptr, std::memory_order_relaxed);
-    for (std::atomic<Block*>& spare : spares_) {
+    for (Atomic<Block*>& spare : spares_) {
       Block* empty = nullptr;
       if (spare.load(std::memory_order_relaxed) == nullptr &&
           spare.compare_exchange_strong(empty, b, std::memory_order_release, std::memory_order_relaxed))
@@ -176,15 +221,15 @@ class MpscQueue {
 
   // Producers. Padding keeps the two sides on separate cache lines without
   // over-aligning the type (which not every allocator path honours).
-  std::atomic<uint64_t> tail_index_{0};
-  std::atomic<Block*> tail_block_{nullptr};
+  Atomic<uint64_t> tail_index_{0};
+  Atomic<Block*> tail_block_{nullptr};
   [[maybe_unused]] char pad_[CACHE_LINE];
   // 32 blocks of 31 events: a burst of a thousand events, 64 KiB at most.
   static constexpr size_t SPARES = 32;
-  std::atomic<Block*> spares_[SPARES] = {};
+  Atomic<Block*> spares_[SPARES] = {};
   [[maybe_unused]] char pad2_[CACHE_LINE];
   // The consumer side, under consumer_mu_.
-  std::mutex consumer_mu_;
+  typename Sync::Mutex consumer_mu_;
   uint64_t head_index_ = 0;
   uint64_t seen_tail_ = 0;
   Block* head_block_ = nullptr;

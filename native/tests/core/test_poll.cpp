@@ -52,15 +52,42 @@ TEST_F(Poll, ThreeMotionsCoalesceIntoTheNewest) {
   EXPECT_EQ(kmx_poll_event(handle_, &e, 10), KMX_ERR_TIMEOUT);
 }
 
-TEST_F(Poll, QueuedEventsGoBeforeAWaitingMotion) {
+// A drag: press, motion, motion, release, as a backend reports them, taken
+// by a host that polls only afterwards (once a frame). The drag's last
+// sample comes before the release that ended it; samples between two
+// events coalesce into the newest.
+TEST_F(Poll, MotionKeepsItsPlaceBetweenEvents) {
   create();
-  ASSERT_TRUE(scripted::emit_motion(model::motion_event(5, 6, 0)));
-  ASSERT_TRUE(scripted::emit(model::key_event(0, 0x41, true, 0)));
+  ASSERT_TRUE(scripted::emit(model::button_event(KMX_BUTTON_LEFT, true, 0, 0, 0)));
+  ASSERT_TRUE(scripted::emit_motion(model::motion_event(1, 1, 0)));
+  ASSERT_TRUE(scripted::emit_motion(model::motion_event(2, 2, 0)));
+  ASSERT_TRUE(scripted::emit(model::button_event(KMX_BUTTON_LEFT, false, 0, 0, 0)));
   KmxEvent e;
   ASSERT_EQ(kmx_poll_event(handle_, &e, 0), KMX_OK);
-  EXPECT_EQ(e.kind, KMX_EVENT_KEY);
+  EXPECT_EQ(e.kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(e.down, 1u);
   ASSERT_EQ(kmx_poll_event(handle_, &e, 0), KMX_OK);
   EXPECT_EQ(e.kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(e.x, 2.0);
+  ASSERT_EQ(kmx_poll_event(handle_, &e, 0), KMX_OK);
+  EXPECT_EQ(e.kind, KMX_EVENT_BUTTON);
+  EXPECT_EQ(e.down, 0u);
+  EXPECT_EQ(kmx_poll_event(handle_, &e, 0), KMX_ERR_TIMEOUT);
+}
+
+// The motion that waits as the queue closes is handed out, then CLOSED, for good.
+TEST_F(Poll, TheLastMotionComesBeforeClosed) {
+  create();
+  ASSERT_TRUE(scripted::emit(model::key_event(0, 0x41, true, 0)));
+  ASSERT_TRUE(scripted::emit_motion(model::motion_event(5, 6, 0)));
+  ASSERT_EQ(kmx_stop(handle_), KMX_OK);
+  KmxEvent e;
+  ASSERT_EQ(kmx_poll_event(handle_, &e, 0xFFFFFFFF), KMX_OK);
+  EXPECT_EQ(e.kind, KMX_EVENT_KEY);
+  ASSERT_EQ(kmx_poll_event(handle_, &e, 0xFFFFFFFF), KMX_OK);
+  EXPECT_EQ(e.kind, KMX_EVENT_MOTION);
+  EXPECT_EQ(kmx_poll_event(handle_, &e, 0xFFFFFFFF), KMX_ERR_CLOSED);
+  EXPECT_EQ(kmx_poll_event(handle_, &e, 0), KMX_ERR_CLOSED);
 }
 
 TEST_F(Poll, ABlockedPollerWakesForAnEventAndForAMotion) {

@@ -22,7 +22,11 @@ class LoopThread {
     auto loop = ready.get_future();
     thread_ = std::thread([this, &ready, setup = std::move(setup), teardown = std::move(teardown)] {
       setup();
-      ready.set_value(CFRunLoopGetCurrent());
+      // The thread's run loop dies with the thread, which may end while stop() still calls
+      // CFRunLoopStop: the caller holds its own reference.
+      CFRunLoopRef loop = CFRunLoopGetCurrent();
+      CFRetain(loop);
+      ready.set_value(loop);
       CFRunLoopRun();
       returned_ = true;
       if (teardown) teardown();
@@ -42,6 +46,7 @@ class LoopThread {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     thread_.join();
+    CFRelease(loop_);
   }
   std::thread::id id() const { return id_; }
 
