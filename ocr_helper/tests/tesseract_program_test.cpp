@@ -7,9 +7,11 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "child_process.h"
+#include "image_file.h"
 #include "leptonica_image.h"
 #include "tesseract_engine.h"
 
@@ -230,6 +232,26 @@ TEST_F(TesseractProgram, UndecodableFileIsInvalidInput) {
                                           {"category", "invalid_input"},
                                           {"error", "The image '" + image + "' could not be decoded."}}));
   }
+}
+
+TEST_F(TesseractProgram, StreamsDevicesAndHugeFilesAreRefusedAtOnce) {
+  const std::string fifo = path("stream.png");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A real image padded past the size limit: it would decode if it were read.
+  const std::string huge = path("huge.png");
+  fs::copy_file(path("page.png"), huge);
+  fs::resize_file(huge, MAX_IMAGE_FILE_BYTES + 1);
+  for (const std::string& image : {fifo, std::string("/dev/zero"), huge}) {
+    // Bounded by timeout(1) so that a hang fails the test instead of stalling it.
+    const auto run = testing::run_child("/usr/bin/timeout", {"60", OCR_HELPER_PATH, "--image", image});
+    EXPECT_EQ(run.status, 0) << image;
+    EXPECT_EQ(json::parse(run.out, nullptr, false), (json{{"ok", false},
+                                                          {"category", "invalid_input"},
+                                                          {"error", "The image '" + image + "' could not be decoded."}}))
+        << image << ": " << run.out;
+  }
+  fs::resize_file(huge, MAX_IMAGE_FILE_BYTES);
+  EXPECT_EQ(json::parse(ocr({"--image", huge, "--language", "eng"}).out)["ok"], true) << "the limit itself is allowed";
 }
 
 TEST_F(TesseractProgram, UnknownLanguageIsRefusedExactly) {

@@ -1,6 +1,12 @@
 #include "spell_app.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -14,22 +20,46 @@ namespace {
 
 using nlohmann::json;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
 
+ private:
+  int fd_;
+};
+
+// Only regular files up to MAX_INPUT_BYTES are read. Non-blocking, so that a
+// FIFO is refused rather than waited on; the limit keeps an endless stream
+// (/dev/zero) from exhausting memory.
 std::optional<std::string> read_file(const std::string& path) {
   if (path.empty()) return std::nullopt;
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uint64_t>(info.st_size) > MAX_INPUT_BYTES) {
+    return std::nullopt;
+  }
   std::string bytes;
   char chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, n);
-  if (std::ferror(file.get())) return std::nullopt;
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > MAX_INPUT_BYTES) return std::nullopt;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
   return bytes;
 }
+
+// UTF-16 or UTF-32 without a byte order mark is valid UTF-8 to a decoder,
+// one letter and one NUL at a time; no text holds NUL.
+bool is_text(const std::string& bytes) { return bytes.find('\0') == std::string::npos; }
 
 bool write_file(const std::string& path, const std::string& bytes) {
   std::FILE* raw = std::fopen(path.c_str(), "wb");
@@ -56,7 +86,7 @@ int check(const Options& options, SpellChecker& checker, const std::vector<std::
       options.language.empty() ? std::nullopt : checker.resolve_language(options.language, languages);
   if (!language) return emit(options, refusal());
   const std::optional<std::string> bytes = read_file(options.input);
-  const std::optional<std::u16string> text = bytes ? utf8_to_utf16(*bytes) : std::nullopt;
+  const std::optional<std::u16string> text = bytes && is_text(*bytes) ? utf8_to_utf16(*bytes) : std::nullopt;
   if (!text) return emit(options, refusal());
 
   const std::optional<std::vector<Finding>> findings = scan(*text, *language, checker);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
@@ -319,6 +322,34 @@ TEST_F(SpellProgram, UnusableDictionaryNamedByTheHostIsRefused) {
                                       "--output",     out,         "--language", "zz_ZZ"};
   EXPECT_EQ(run_program(args, checker), 0);
   EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
+}
+
+TEST_F(SpellProgram, TextWithNulBytesIsNotText) {
+  // UTF-16LE without a byte order mark, as Windows tools save it: every
+  // other byte is NUL, and each pair still decodes as UTF-8.
+  const std::string prose = "This sentense has two mispelled words.\r\n";
+  std::string utf16;
+  for (char c : prose) utf16 += std::string{c, '\0'};
+  const std::string input = folder.write("utf16.txt", utf16);
+  const auto run = spell({"--command", "check", "--input", input, "--output", out, "--language", "en_US"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
+}
+
+TEST_F(SpellProgram, StreamsDevicesAndHugeFilesAreRefusedAtOnce) {
+  const std::string fifo = folder.file("stream.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder.write("huge.txt", "A wrold of text.\n");
+  std::filesystem::resize_file(huge, MAX_INPUT_BYTES + 1);
+  for (const std::string& input : {fifo, std::string("/dev/zero"), huge}) {
+    std::filesystem::remove(out);
+    // Bounded by timeout(1) so that a hang fails the test instead of stalling it.
+    const auto run = testing::run_child(
+        "/usr/bin/timeout", {"60", SPELL_HELPER_PATH, "--command", "check", "--input", input, "--output", out,
+                             "--language", "en_US"});
+    EXPECT_EQ(run.status, 0) << input;
+    EXPECT_EQ(TempFolder::read(out), R"({"ok":false})") << input;
+  }
 }
 
 TEST_F(SpellProgram, BogusPairLeavesTheInputEmpty) {
