@@ -7,6 +7,7 @@
 
 #include "dictionary_encoding.h"
 #include "dictionary_names.h"
+#include "dictionary_scripts.h"
 #include "utf16_text.h"
 #include "word_segments.h"
 
@@ -40,6 +41,7 @@ struct HunspellChecker::Dictionary {
       : speller((base.string() + ".aff").c_str(), (base.string() + ".dic").c_str()), codec(converter), locale(name) {
     // WORDCHARS is kept in the dictionary's own encoding.
     rules.word_chars = codec.decode(speller.get_wordchars_cpp()).value_or(std::u16string());
+    rules.scripts = dictionary_scripts(base.string() + ".dic", codec);
   }
 
   bool spelled(const std::u16string& word) {

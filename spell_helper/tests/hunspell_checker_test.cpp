@@ -24,7 +24,7 @@ using testing::TempFolder;
 std::vector<std::u16string> words_of(const std::u16string& text, const std::string& locale = "en_US",
                                      const std::u16string& word_chars = u"") {
   std::vector<std::u16string> words;
-  for (const TextRange& w : checkable_words(text, locale, WordRules{word_chars})) {
+  for (const TextRange& w : checkable_words(text, locale, WordRules{word_chars, {}})) {
     words.push_back(text.substr(w.location, w.length));
   }
   return words;
@@ -166,6 +166,20 @@ TEST_F(SystemDictionary, OrdinalsUrlsAddressesAndBlobsAreNotMisspelled) {
       blob + " and a wrold.");
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].original, "wrold");
+}
+
+TEST_F(SystemDictionary, AbbreviationsSymbolsPathsForeignScriptsAndIdentifiersAreNotMisspelled) {
+  // Man page and source comment text: only the two typos are misspelled
+  // words, the rest is abbreviations, names and another script.
+  const auto findings = check(
+      "TAR(1)\n\nOptions, e.g. --list, i.e. the archive; e.g and i.e without the last dot.\n"
+      "Reach the maintainers @ the list. The helper lives in /usr/libexec/tar/rmt, logs go to\n"
+      "/var/log/tar.log and ~/notes, sources to src/archive/reader.cpp and ./configure.\n"
+      "The word \xE6\xBC\xA2\xE5\xAD\x97 (kanji) is Han. Set max_block_size or call os.path.join on\n"
+      "config.yaml; the U.S. office reads and/or writes. A wrold ends here.Anothr starts.\n");
+  std::vector<std::string> words;
+  for (const Finding& f : findings) words.push_back(f.original);
+  EXPECT_EQ(words, (std::vector<std::string>{"wrold", "Anothr"}));
 }
 
 class Dictionaries : public ::testing::Test {
