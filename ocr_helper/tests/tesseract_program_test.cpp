@@ -119,6 +119,27 @@ TEST_F(TesseractProgram, SingleSpacedPageWithHeadingAndTwoColumnsReadsInOrder) {
   EXPECT_EQ(line_numbers(text), expected) << text;
 }
 
+TEST_F(TesseractProgram, TwoColumnArticleReadsColumnByColumn) {
+  const std::string left =
+      "Keyboard shortcuts let people work without reaching for the mouse. A good shortcut is easy to remember, "
+      "hard to press by accident and never taken by another program. When two programs want the same keys, the "
+      "one that asked first keeps them and the other must choose again.";
+  const std::string right =
+      "Spelling checks run on the text a person has written, one word after another. A checker that flags names, "
+      "paths and abbreviations teaches its users to ignore it, which is worse than no checker at all. Real typos "
+      "are rare and should stand out.";
+  // Each column wrapped by ImageMagick into 520 px, a 60 px gutter, a title across both.
+  const std::string font = FONT;
+  render("convert -size 1240x1000 xc:white \\( -size 520x -font " + font +
+         " -pointsize 22 -background white caption:'" + left + "' \\) -geometry +60+160 -composite \\( -size 520x -font " +
+         font + " -pointsize 22 -background white caption:'" + right +
+         "' \\) -geometry +640+160 -composite -font " + font + " -pointsize 40 -annotate +60+100 'Two short essays' " +
+         path("article.png"));
+  const json doc = json::parse(ocr({"--image", path("article.png"), "--language", "eng"}).out);
+  ASSERT_EQ(doc["ok"], true) << doc;
+  EXPECT_EQ(words(doc["text"]), words("Two short essays " + left + " " + right)) << doc["text"];
+}
+
 TEST_F(TesseractProgram, ImageBeyondTesseractsSizeLimitIsScaledWithBoxesKept) {
   linux_engine::PixPtr page(pixRead(path("page.png").c_str()));
   ASSERT_TRUE(page);
