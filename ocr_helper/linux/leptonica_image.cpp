@@ -57,7 +57,9 @@ std::optional<DecodedImage> decode_image(const std::string& path) {
   PixPtr pix(pixReadMem(bytes->data(), bytes->size()));
   if (!pix) return std::nullopt;
   DecodedImage image;
-  image.orientation = exif_orientation(*bytes);
+  const std::uint32_t tag = exif_orientation_tag(*bytes);
+  image.orientation = tag == 0 ? 1 : tag;
+  image.orientation_tagged = tag != 0;
   image.data = std::make_unique<LeptonicaImage>(std::move(pix));
   return image;
 }
