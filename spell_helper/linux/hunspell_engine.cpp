@@ -1,6 +1,7 @@
 #include "hunspell_engine.h"
 
 #include <hunspell/hunspell.hxx>
+#include <unicode/uchar.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -65,6 +66,58 @@ struct HunspellChecker::Dictionary {
     return ok;
   }
 
+  // Text written without spaces (Thai) is split by ICU's own dictionary,
+  // which lacks words Hunspell's has: แพกเกจ comes out as แพ, ก and เกจ, or
+  // even as แพ, ก, เก and จนี้. A fragment is no misspelling when it and up to
+  // JOIN_REACH touching fragments on either side can be split anew into
+  // words that the dictionary accepts.
+  bool rejoins(std::u16string_view text, const std::vector<TextRange>& all, std::size_t k) {
+    constexpr std::size_t JOIN_REACH = 2;
+    std::size_t first = k;
+    while (first > 0 && k - first < JOIN_REACH && touches(all[first - 1], all[first])) --first;
+    std::size_t last = k;
+    while (last + 1 < all.size() && last - k < JOIN_REACH && touches(all[last], all[last + 1])) ++last;
+    for (std::size_t a = first; a <= k; ++a) {
+      for (std::size_t b = k; b <= last; ++b) {
+        if (a == b) continue;
+        const std::size_t start = all[a].location;
+        if (splits_into_words(std::u16string(text.substr(start, all[b].location + all[b].length - start)))) return true;
+      }
+    }
+    return false;
+  }
+
+  static bool touches(const TextRange& left, const TextRange& right) {
+    return left.location + left.length == right.location;
+  }
+
+  // Whether run is a sequence of dictionary words, none breaking before a
+  // combining mark.
+  bool splits_into_words(const std::u16string& run) {
+    auto known = splits.find(run);
+    if (known != splits.end()) return known->second;
+    constexpr std::size_t MAX_RUN = 48;
+    bool whole = false;
+    if (run.size() <= MAX_RUN) {
+      std::vector<bool> reachable(run.size() + 1, false);
+      reachable[0] = true;
+      for (std::size_t end = 1; end <= run.size(); ++end) {
+        if (end < run.size() && is_mark(run[end])) continue;
+        for (std::size_t start = 0; start < end && !reachable[end]; ++start) {
+          reachable[end] = reachable[start] && correct(run.substr(start, end - start));
+        }
+      }
+      whole = reachable[run.size()];
+    }
+    splits.emplace(run, whole);
+    return whole;
+  }
+
+  static bool is_mark(char16_t c) {
+    const std::int8_t type = u_charType(c);
+    return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK || type == U_ENCLOSING_MARK;
+  }
+
   // The words of the text being scanned, found once per scan: a scan starts
   // at offset 0 (where they are found anew, since another text may sit at
   // the same address) and then moves forward through the same text.
@@ -83,6 +136,7 @@ struct HunspellChecker::Dictionary {
   std::string locale;
   WordRules rules;
   std::map<std::u16string, bool, std::less<>> verdicts;
+  std::map<std::u16string, bool, std::less<>> splits;
   std::vector<TextRange> words;
   const char16_t* words_text = nullptr;
   std::size_t words_size = 0;
@@ -143,6 +197,7 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
     // break leaves outside the word; the finding stays the word alone.
     const std::size_t end = word->location + word->length;
     if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
+    if (dict->rejoins(text, words, static_cast<std::size_t>(word - words.begin()))) continue;
     return *word;
   }
   return std::nullopt;

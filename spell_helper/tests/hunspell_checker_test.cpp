@@ -209,6 +209,40 @@ TEST_F(Dictionaries, GermanHindiPersianThaiAndCatalanWordsAreCheckedWhole) {
   EXPECT_EQ(misspelled("ca", "Una col\u00b7lecci\u00f3 d\u2019art i l'escola."), Strings{});
 }
 
+TEST_F(Dictionaries, ThaiFragmentsThatRejoinIntoDictionaryWordsAreNotMisspelled) {
+  // "The user installs a new package, then removes the old package; this
+  // package works well. My computer is very slow ... with happiness": ICU
+  // splits แพกเกจ (package) into fragments; คอมพิวเตรอ์ and ควมสุข are typos.
+  const std::u16string package = u"\u0e41\u0e1e\u0e01\u0e40\u0e01\u0e08";
+  const std::u16string computer_typo = u"\u0e04\u0e2d\u0e21\u0e1e\u0e34\u0e27\u0e40\u0e15\u0e23\u0e2d\u0e4c";
+  const std::u16string happiness_typo = u"\u0e04\u0e27\u0e21\u0e2a\u0e38\u0e02";
+  const std::u16string text = u"\u0e1c\u0e39\u0e49\u0e43\u0e0a\u0e49\u0e15\u0e34\u0e14\u0e15\u0e31\u0e49\u0e07" +
+                              package + u"\u0e43\u0e2b\u0e21\u0e48 \u0e41\u0e25\u0e49\u0e27\u0e25\u0e1a" + package +
+                              u"\u0e40\u0e01\u0e48\u0e32\u0e2d\u0e2d\u0e01 " + package +
+                              u"\u0e19\u0e35\u0e49\u0e17\u0e33\u0e07\u0e32\u0e19\u0e44\u0e14\u0e49\u0e14\u0e35\n"
+                              u"\u0e40\u0e04\u0e23\u0e37\u0e48\u0e2d\u0e07" +
+                              computer_typo + u"\u0e02\u0e2d\u0e07\u0e09\u0e31\u0e19\u0e0a\u0e49\u0e32\u0e21\u0e32\u0e01 "
+                              u"\u0e42\u0e1b\u0e23\u0e41\u0e01\u0e23\u0e21\u0e14\u0e49\u0e27\u0e22" +
+                              happiness_typo + u"\n";
+  const auto findings = scan(text, "th_TH", checker);
+  ASSERT_TRUE(findings);
+  auto inside = [&](const Finding& f, const std::u16string& word) {
+    for (std::size_t at = text.find(word); at != std::u16string::npos; at = text.find(word, at + 1)) {
+      if (f.start >= at && f.start + f.length <= at + word.size()) return true;
+    }
+    return false;
+  };
+  std::size_t computer = 0, happiness = 0;
+  for (const Finding& f : *findings) {
+    EXPECT_FALSE(inside(f, package)) << f.original << " at " << f.start;
+    computer += inside(f, computer_typo);
+    happiness += inside(f, happiness_typo);
+  }
+  EXPECT_GE(computer, 1u);
+  EXPECT_GE(happiness, 1u);
+  EXPECT_EQ(findings->size(), computer + happiness);
+}
+
 TEST_F(Dictionaries, AbbreviationsKeepTheirDot) {
   using Strings = std::vector<std::string>;
   EXPECT_EQ(misspelled("de_DE", "Das ist z.B. ein Haus, usw. und ca. f\u00fcnf Huuser."), Strings{"Huuser"});
