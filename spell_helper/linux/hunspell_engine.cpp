@@ -2,6 +2,7 @@
 
 #include <hunspell/hunspell.hxx>
 #include <unicode/uchar.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -62,6 +63,10 @@ struct HunspellChecker::Dictionary {
     if (!ok && word.find(ASCII_APOSTROPHE) != std::u16string::npos) {
       ok = spelled(replaced(word, ASCII_APOSTROPHE, TYPOGRAPHIC_APOSTROPHE));
     }
+    // Bounded: the distinct words of a large text (names, changelogs) would
+    // otherwise outgrow the dictionary; most repeats are common words seen early.
+    constexpr std::size_t MAX_VERDICTS = 1 << 12;
+    if (verdicts.size() >= MAX_VERDICTS) verdicts.clear();
     verdicts.emplace(word, ok);
     return ok;
   }
@@ -118,17 +123,43 @@ struct HunspellChecker::Dictionary {
     return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK || type == U_ENCLOSING_MARK;
   }
 
-  // The words of the text being scanned, found once per scan: a scan starts
-  // at offset 0 (where they are found anew, since another text may sit at
-  // the same address) and then moves forward through the same text.
-  const std::vector<TextRange>& words_of(std::u16string_view text, std::size_t offset) {
-    if (offset == 0 || text.data() != words_text || text.size() != words_size || !words_ready) {
-      words = checkable_words(text, locale, rules);
+  // The words of one stretch of the text being scanned. A scan starts at
+  // offset 0 (where they are found anew, since another text may sit at the
+  // same address) and then moves forward through the same text, a stretch
+  // at a time: the words of a whole large text would take more memory than
+  // the text itself.
+  const std::vector<TextRange>& words_at(std::u16string_view text, std::size_t offset) {
+    const bool same_text = text.data() == words_text && text.size() == words_size && words_ready;
+    if (offset == 0 || !same_text || offset < words_begin || offset >= words_end) {
+      // Stretches begin and end at white space, where every word breaks.
+      std::size_t begin = same_text && offset >= words_end ? words_end : 0;
+      std::size_t end = stretch_end(text, begin);
+      while (end <= offset) {
+        begin = end;
+        end = stretch_end(text, begin);
+      }
+      words = checkable_words(text.substr(begin, end - begin), locale, rules);
+      for (TextRange& w : words) w.location += begin;
       words_text = text.data();
       words_size = text.size();
+      words_begin = begin;
+      words_end = end;
       words_ready = true;
     }
     return words;
+  }
+
+  static constexpr std::size_t STRETCH = 1 << 16;
+
+  // The end of the stretch from begin: the first white space after STRETCH
+  // units, or, in text without any, a little further at a code point boundary.
+  static std::size_t stretch_end(std::u16string_view text, std::size_t begin) {
+    if (text.size() - begin <= STRETCH) return text.size();
+    const std::size_t limit = std::min(text.size(), begin + 4 * STRETCH);
+    for (std::size_t i = begin + STRETCH; i < limit; ++i) {
+      if (u_isUWhiteSpace(text[i])) return i;
+    }
+    return limit < text.size() && U16_IS_TRAIL(text[limit]) ? limit + 1 : limit;
   }
 
   Hunspell speller;
@@ -140,6 +171,8 @@ struct HunspellChecker::Dictionary {
   std::vector<TextRange> words;
   const char16_t* words_text = nullptr;
   std::size_t words_size = 0;
+  std::size_t words_begin = 0;
+  std::size_t words_end = 0;
   bool words_ready = false;
 };
 
@@ -187,18 +220,21 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
                                                            const std::string& language) {
   Dictionary* dict = dictionary(language);
   if (dict == nullptr) return std::nullopt;
-  const std::vector<TextRange>& words = dict->words_of(text, offset);
-  auto word = std::lower_bound(words.begin(), words.end(), offset,
-                               [](const TextRange& w, std::size_t at) { return w.location < at; });
-  for (; word != words.end(); ++word) {
-    std::u16string candidate(text.substr(word->location, word->length));
-    if (dict->correct(candidate)) continue;
-    // Abbreviations (e.g., usw.) are listed with their dot, which the word
-    // break leaves outside the word; the finding stays the word alone.
-    const std::size_t end = word->location + word->length;
-    if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
-    if (dict->rejoins(text, words, static_cast<std::size_t>(word - words.begin()))) continue;
-    return *word;
+  while (offset < text.size()) {
+    const std::vector<TextRange>& words = dict->words_at(text, offset);
+    auto word = std::lower_bound(words.begin(), words.end(), offset,
+                                 [](const TextRange& w, std::size_t at) { return w.location < at; });
+    for (; word != words.end(); ++word) {
+      std::u16string candidate(text.substr(word->location, word->length));
+      if (dict->correct(candidate)) continue;
+      // Abbreviations (e.g., usw.) are listed with their dot, which the word
+      // break leaves outside the word; the finding stays the word alone.
+      const std::size_t end = word->location + word->length;
+      if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
+      if (dict->rejoins(text, words, static_cast<std::size_t>(word - words.begin()))) continue;
+      return *word;
+    }
+    offset = dict->words_end;
   }
   return std::nullopt;
 }

@@ -143,6 +143,30 @@ TEST_F(SystemDictionary, FindsMisspellingsWithOffsetsAndGuesses) {
             findings[1].suggestions.end());
 }
 
+TEST_F(SystemDictionary, LongTextIsCheckedStretchByStretch) {
+  // Words are found a stretch of text at a time; typos on either side of
+  // every stretch boundary, and in text without white space, are all found.
+  std::u16string text;
+  std::vector<std::size_t> typos;
+  while (text.size() < 300000) {
+    text += u"The quick brown fox jumps over the lazy dog. ";
+    if (text.size() % 7 == 0) {
+      typos.push_back(text.size());
+      text += u"wrold ";
+    }
+  }
+  text += std::u16string(70000, u'a') + u" wrold";
+  typos.push_back(text.size() - 5);
+  const auto findings = scan(text, "en_US", checker, std::chrono::microseconds(0));
+  ASSERT_TRUE(findings);
+  std::vector<std::size_t> starts;
+  for (const Finding& f : *findings) {
+    if (f.original == "wrold") starts.push_back(f.start);
+  }
+  EXPECT_EQ(starts, typos);
+  EXPECT_EQ(findings->size(), typos.size() + 1) << "the run of a's is one more";
+}
+
 TEST_F(SystemDictionary, TypographicApostropheIsAccepted) { EXPECT_TRUE(check("It doesn\u2019t matter.").empty()); }
 
 TEST_F(SystemDictionary, OffsetsAfterNonBmpTextAndAccentedLetters) {
