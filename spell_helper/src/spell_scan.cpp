@@ -18,7 +18,7 @@ std::chrono::microseconds cpu_time() {
 }  // namespace
 
 std::chrono::microseconds suggestion_budget(std::size_t text_units) {
-  return std::chrono::milliseconds(250) + std::chrono::microseconds(1000) * static_cast<long long>(text_units / 1024);
+  return std::chrono::milliseconds(250) + std::chrono::microseconds(3000) * static_cast<long long>(text_units / 1024);
 }
 
 std::optional<std::vector<Finding>> scan(std::u16string_view text, const std::string& language, SpellChecker& checker) {

@@ -18,7 +18,7 @@ struct Finding {
   std::vector<std::string> suggestions;
 };
 
-// Processor time that guessing may take for one text: 250 ms and 1 ms more
+// Processor time that guessing may take for one text: 250 ms and 3 ms more
 // per 1024 units of text. Guessing costs a hundred times more than checking
 // (up to 50 ms a word in German); once the budget is spent, words not yet
 // guessed get no suggestions.
