@@ -10,7 +10,7 @@ packages=(
   libx11-xcb-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev sxhkd
   libxrandr-dev x11-xkb-utils weston xwayland
   nlohmann-json3-dev libcli11-dev
-  libhunspell-dev hunspell-en-us
+  libhunspell-dev hunspell-en-us hunspell libnuspell-dev
   libtesseract-dev libleptonica-dev tesseract-ocr-eng imagemagick fonts-dejavu-core
   libicu-dev hunspell-de-de hunspell-hi hunspell-th myspell-fa hunspell-ca tesseract-ocr-osd
   # twenty recognition languages for the no-language benchmark; rus and deu are tested too

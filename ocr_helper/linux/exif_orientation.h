@@ -14,4 +14,7 @@ std::uint32_t orientation_from_tiff_block(std::span<const std::uint8_t> block);
 // while reading.
 std::uint32_t exif_orientation(std::span<const std::uint8_t> file);
 
+// The same, but 0 when the file carries no (valid) orientation tag at all.
+std::uint32_t exif_orientation_tag(std::span<const std::uint8_t> file);
+
 }  // namespace ocr_helper::linux_engine

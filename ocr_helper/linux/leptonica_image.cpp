@@ -2,33 +2,16 @@
 
 #include <leptonica/allheaders.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "exif_orientation.h"
+#include "image_file.h"
 
 namespace ocr_helper::linux_engine {
 
 void PixDeleter::operator()(Pix* pix) const { pixDestroy(&pix); }
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// stdio rather than streams: reading a directory must fail quietly, not throw.
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-  if (std::ferror(file.get())) return std::nullopt;
-  return bytes;
-}
 
 // Keeps Leptonica's diagnostics off standard error: the decoding outcome is
 // reported as JSON instead.
@@ -69,12 +52,14 @@ PixPtr oriented(Pix* pix, std::uint32_t orientation) {
 
 std::optional<DecodedImage> decode_image(const std::string& path) {
   silence_leptonica();
-  const std::optional<std::vector<std::uint8_t>> bytes = read_file(path);
+  const std::optional<std::vector<std::uint8_t>> bytes = read_image_file(path);
   if (!bytes || bytes->empty()) return std::nullopt;
   PixPtr pix(pixReadMem(bytes->data(), bytes->size()));
   if (!pix) return std::nullopt;
   DecodedImage image;
-  image.orientation = exif_orientation(*bytes);
+  const std::uint32_t tag = exif_orientation_tag(*bytes);
+  image.orientation = tag == 0 ? 1 : tag;
+  image.orientation_tagged = tag != 0;
   image.data = std::make_unique<LeptonicaImage>(std::move(pix));
   return image;
 }

@@ -1,6 +1,7 @@
 #import <Foundation/Foundation.h>
 #import <ImageIO/ImageIO.h>
 
+#include "image_file.h"
 #include "imageio_image.h"
 
 namespace ocr_helper::macos_engine {
@@ -24,7 +25,7 @@ std::uint32_t orientation_of(CGImageSourceRef source) {
 std::optional<DecodedImage> decode_image(const std::string& path) {
   @autoreleasepool {
     // An empty path names no file; NSURL would refuse to build a URL from it.
-    if (path.empty()) return std::nullopt;
+    if (path.empty() || !acceptable_image_file(path)) return std::nullopt;
     NSString* text = [[NSString alloc] initWithBytes:path.data() length:path.size() encoding:NSUTF8StringEncoding];
     if (text == nil) return std::nullopt;
     NSURL* url = [NSURL fileURLWithPath:text];

@@ -34,6 +34,9 @@ struct ImageData {
 struct DecodedImage {
   std::unique_ptr<ImageData> data;
   std::uint32_t orientation = 1;  // EXIF/TIFF orientation, 1 = upright
+  // The file states its orientation; otherwise an engine that can detect
+  // the orientation of the page may turn it.
+  bool orientation_tagged = false;
 };
 
 struct LanguageQuery {

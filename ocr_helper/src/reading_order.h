@@ -63,6 +63,21 @@ void stable_sort_with(std::vector<T>& items, Less less) {
   }
 }
 
+// Columns of text side by side are read one after the other. A run of
+// consecutive lines (in line order) forms columns when a vertical gutter at
+// least MIN_GUTTER wide runs through it that none of its lines crosses, and
+// each column looks like running text rather than the cells of a table or a
+// form: at least MIN_COLUMN_LINES lines, MIN_COLUMN_WIDTH wide, most lines
+// filling it, and the gutter at most MAX_GUTTER_SHARE of the narrower column
+// beside it. Lines that cross the gutter (a heading, a footer) end the run.
+inline constexpr double MIN_GUTTER = 0.015;
+inline constexpr std::size_t MIN_COLUMN_LINES = 3;
+inline constexpr double MIN_COLUMN_WIDTH = 0.15;
+inline constexpr double FILLED_LINE_SHARE = 0.6;
+inline constexpr double MAX_GUTTER_SHARE = 0.5;
+
+// Lines in reading order: top down and left to right, except that columns
+// are read one after the other, each keeping that order within itself.
 void sort_reading_order(std::vector<Observation>& observations);
 
 }  // namespace ocr_helper

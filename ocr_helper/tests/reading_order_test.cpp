@@ -101,18 +101,35 @@ TEST(ReadingOrder, SingleSpacedPageKeepsItsLinesInOrder) {
   EXPECT_EQ(texts(shuffled), expected);
 }
 
-TEST(ReadingOrder, TwoColumnsAreReadRowByRowAndAHeadingComesFirst) {
+TEST(ReadingOrder, ColumnsAreReadOneAfterTheOtherBetweenHeadingAndFooter) {
   std::vector<Observation> page = single_spaced_column(0.55, 30, "R", 1);
   const std::vector<Observation> left = single_spaced_column(0.08, 30, "L", 2);
   page.insert(page.end(), left.begin(), left.end());
-  // 24 pt heading 20 px above the first row.
+  // 24 pt heading 20 px above the first row, a footer across both columns below the last.
   page.push_back(line(0.3, (3508.0 - 280) / 3508, 0.4, 90 / 3508.0, "heading"));
+  page.push_back(line(0.08, (3508.0 - 1900) / 3508, 0.8, 40 / 3508.0, "footer"));
+  std::shuffle(page.begin(), page.end(), std::mt19937(4));
   sort_reading_order(page);
   std::vector<std::string> expected{"heading"};
-  for (int i = 0; i < 30; ++i) {
-    for (const std::string column : {"L", "R"}) expected.push_back(column + std::to_string(i));
+  for (const std::string column : {"L", "R"}) {
+    for (int i = 0; i < 30; ++i) expected.push_back(column + std::to_string(i));
   }
+  expected.push_back("footer");
   EXPECT_EQ(texts(page), expected);
+}
+
+TEST(ReadingOrder, FormsAndTablesKeepTheirRows) {
+  // Labels and values: the values column is wide, the labels are not running text.
+  std::vector<Observation> form;
+  const std::vector<double> label_widths{0.08, 0.2, 0.12, 0.05, 0.16};
+  for (std::size_t row = 0; row < label_widths.size(); ++row) {
+    const double mid = 0.9 - 0.05 * static_cast<double>(row);
+    form.push_back(line(0.05, mid - 0.01, label_widths[row], 0.02, "label" + std::to_string(row)));
+    form.push_back(line(0.4, mid - 0.01, 0.5, 0.02, "value" + std::to_string(row)));
+  }
+  std::vector<std::string> expected = texts(form);
+  sort_reading_order(form);
+  EXPECT_EQ(texts(form), expected);
 }
 
 TEST(ReadingOrder, InconsistentChainsStillGiveAPermutation) {

@@ -7,9 +7,11 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "child_process.h"
+#include "image_file.h"
 #include "leptonica_image.h"
 #include "tesseract_engine.h"
 
@@ -115,6 +117,67 @@ TEST_F(TesseractProgram, SingleSpacedPageWithHeadingAndTwoColumnsReadsInOrder) {
     expected.push_back(60 + row);
   }
   EXPECT_EQ(line_numbers(text), expected) << text;
+}
+
+const std::string ARTICLE_LEFT =
+    "Keyboard shortcuts let people work without reaching for the mouse. A good shortcut is easy to remember, "
+    "hard to press by accident and never taken by another program. When two programs want the same keys, the "
+    "one that asked first keeps them and the other must choose again.";
+const std::string ARTICLE_RIGHT =
+    "Spelling checks run on the text a person has written, one word after another. A checker that flags names, "
+    "paths and abbreviations teaches its users to ignore it, which is worse than no checker at all. Real typos "
+    "are rare and should stand out.";
+const std::string ARTICLE_TEXT = "Two short essays " + ARTICLE_LEFT + " " + ARTICLE_RIGHT;
+
+// Each column wrapped by ImageMagick into 520 px, a 60 px gutter, a title across both.
+void render_article(const std::string& file) {
+  const std::string font = FONT;
+  const std::string command = "convert -size 1240x1000 xc:white \\( -size 520x -font " + font +
+                              " -pointsize 22 -background white caption:'" + ARTICLE_LEFT +
+                              "' \\) -geometry +60+160 -composite \\( -size 520x -font " + font +
+                              " -pointsize 22 -background white caption:'" + ARTICLE_RIGHT +
+                              "' \\) -geometry +640+160 -composite -font " + font +
+                              " -pointsize 40 -annotate +60+100 'Two short essays' " + file;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST_F(TesseractProgram, TwoColumnArticleReadsColumnByColumn) {
+  render_article(path("article.png"));
+  const json doc = json::parse(ocr({"--image", path("article.png"), "--language", "eng"}).out);
+  ASSERT_EQ(doc["ok"], true) << doc;
+  EXPECT_EQ(words(doc["text"]), words(ARTICLE_TEXT)) << doc["text"];
+}
+
+TEST_F(TesseractProgram, UntaggedTurnedScanIsTurnedUprightAndATagWins) {
+  render_article(path("article.png"));
+  for (const std::string degrees : {"90", "180", "270"}) {
+    const std::string turned = path("article" + degrees + ".png");
+    render("convert " + path("article.png") + " -rotate " + degrees + " " + turned);
+    const json doc = json::parse(ocr({"--image", turned, "--language", "eng"}).out);
+    ASSERT_EQ(doc["ok"], true) << doc;
+    EXPECT_EQ(words(doc["text"]), words(ARTICLE_TEXT)) << degrees << ": " << doc["text"];
+  }
+  // Without a language too: orientation is settled before the languages are.
+  const json detected = json::parse(ocr({"--image", path("article180.png")}).out);
+  EXPECT_EQ(words(detected.value("text", "")), words(ARTICLE_TEXT)) << detected;
+
+  // A JPEG that says it is upright is taken at its word.
+  render("convert " + path("article180.png") + " " + path("upside.jpg"));
+  std::string jpeg = read(path("upside.jpg"));
+  const std::string app1(
+      "\xFF\xE1\x00\x22"
+      "Exif\0\0"
+      "MM\x00\x2A\x00\x00\x00\x08"
+      "\x00\x01"
+      "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x01\x00\x00"
+      "\x00\x00\x00\x00",
+      36);
+  jpeg.insert(2, app1);
+  std::ofstream(path("upside_tagged.jpg"), std::ios::binary) << jpeg;
+  const json tagged = json::parse(ocr({"--image", path("upside_tagged.jpg"), "--language", "eng"}).out);
+  EXPECT_NE(words(tagged.value("text", "")), words(ARTICLE_TEXT)) << tagged;
+  const json untagged = json::parse(ocr({"--image", path("upside.jpg"), "--language", "eng"}).out);
+  EXPECT_EQ(words(untagged.value("text", "")), words(ARTICLE_TEXT)) << untagged;
 }
 
 TEST_F(TesseractProgram, ImageBeyondTesseractsSizeLimitIsScaledWithBoxesKept) {
@@ -230,6 +293,26 @@ TEST_F(TesseractProgram, UndecodableFileIsInvalidInput) {
                                           {"category", "invalid_input"},
                                           {"error", "The image '" + image + "' could not be decoded."}}));
   }
+}
+
+TEST_F(TesseractProgram, StreamsDevicesAndHugeFilesAreRefusedAtOnce) {
+  const std::string fifo = path("stream.png");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A real image padded past the size limit: it would decode if it were read.
+  const std::string huge = path("huge.png");
+  fs::copy_file(path("page.png"), huge);
+  fs::resize_file(huge, MAX_IMAGE_FILE_BYTES + 1);
+  for (const std::string& image : {fifo, std::string("/dev/zero"), huge}) {
+    // Bounded by timeout(1) so that a hang fails the test instead of stalling it.
+    const auto run = testing::run_child("/usr/bin/timeout", {"60", OCR_HELPER_PATH, "--image", image});
+    EXPECT_EQ(run.status, 0) << image;
+    EXPECT_EQ(json::parse(run.out, nullptr, false), (json{{"ok", false},
+                                                          {"category", "invalid_input"},
+                                                          {"error", "The image '" + image + "' could not be decoded."}}))
+        << image << ": " << run.out;
+  }
+  fs::resize_file(huge, MAX_IMAGE_FILE_BYTES);
+  EXPECT_EQ(json::parse(ocr({"--image", huge, "--language", "eng"}).out)["ok"], true) << "the limit itself is allowed";
 }
 
 TEST_F(TesseractProgram, UnknownLanguageIsRefusedExactly) {

@@ -1,12 +1,15 @@
 #include "hunspell_engine.h"
 
 #include <hunspell/hunspell.hxx>
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "dictionary_encoding.h"
 #include "dictionary_names.h"
+#include "dictionary_scripts.h"
 #include "utf16_text.h"
 #include "word_segments.h"
 
@@ -40,6 +43,7 @@ struct HunspellChecker::Dictionary {
       : speller((base.string() + ".aff").c_str(), (base.string() + ".dic").c_str()), codec(converter), locale(name) {
     // WORDCHARS is kept in the dictionary's own encoding.
     rules.word_chars = codec.decode(speller.get_wordchars_cpp()).value_or(std::u16string());
+    rules.scripts = dictionary_scripts(base.string() + ".dic", codec);
   }
 
   bool spelled(const std::u16string& word) {
@@ -59,21 +63,103 @@ struct HunspellChecker::Dictionary {
     if (!ok && word.find(ASCII_APOSTROPHE) != std::u16string::npos) {
       ok = spelled(replaced(word, ASCII_APOSTROPHE, TYPOGRAPHIC_APOSTROPHE));
     }
+    // Bounded: the distinct words of a large text (names, changelogs) would
+    // otherwise outgrow the dictionary; most repeats are common words seen early.
+    constexpr std::size_t MAX_VERDICTS = 1 << 12;
+    if (verdicts.size() >= MAX_VERDICTS) verdicts.clear();
     verdicts.emplace(word, ok);
     return ok;
   }
 
-  // The words of the text being scanned, found once per scan: a scan starts
-  // at offset 0 (where they are found anew, since another text may sit at
-  // the same address) and then moves forward through the same text.
-  const std::vector<TextRange>& words_of(std::u16string_view text, std::size_t offset) {
-    if (offset == 0 || text.data() != words_text || text.size() != words_size || !words_ready) {
-      words = checkable_words(text, locale, rules);
+  // Text written without spaces (Thai) is split by ICU's own dictionary,
+  // which lacks words Hunspell's has: แพกเกจ comes out as แพ, ก and เกจ, or
+  // even as แพ, ก, เก and จนี้. A fragment is no misspelling when it and up to
+  // JOIN_REACH touching fragments on either side can be split anew into
+  // words that the dictionary accepts.
+  bool rejoins(std::u16string_view text, const std::vector<TextRange>& all, std::size_t k) {
+    constexpr std::size_t JOIN_REACH = 2;
+    std::size_t first = k;
+    while (first > 0 && k - first < JOIN_REACH && touches(all[first - 1], all[first])) --first;
+    std::size_t last = k;
+    while (last + 1 < all.size() && last - k < JOIN_REACH && touches(all[last], all[last + 1])) ++last;
+    for (std::size_t a = first; a <= k; ++a) {
+      for (std::size_t b = k; b <= last; ++b) {
+        if (a == b) continue;
+        const std::size_t start = all[a].location;
+        if (splits_into_words(std::u16string(text.substr(start, all[b].location + all[b].length - start)))) return true;
+      }
+    }
+    return false;
+  }
+
+  static bool touches(const TextRange& left, const TextRange& right) {
+    return left.location + left.length == right.location;
+  }
+
+  // Whether run is a sequence of dictionary words, none breaking before a
+  // combining mark.
+  bool splits_into_words(const std::u16string& run) {
+    auto known = splits.find(run);
+    if (known != splits.end()) return known->second;
+    constexpr std::size_t MAX_RUN = 48;
+    bool whole = false;
+    if (run.size() <= MAX_RUN) {
+      std::vector<bool> reachable(run.size() + 1, false);
+      reachable[0] = true;
+      for (std::size_t end = 1; end <= run.size(); ++end) {
+        if (end < run.size() && is_mark(run[end])) continue;
+        for (std::size_t start = 0; start < end && !reachable[end]; ++start) {
+          reachable[end] = reachable[start] && correct(run.substr(start, end - start));
+        }
+      }
+      whole = reachable[run.size()];
+    }
+    splits.emplace(run, whole);
+    return whole;
+  }
+
+  static bool is_mark(char16_t c) {
+    const std::int8_t type = u_charType(c);
+    return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK || type == U_ENCLOSING_MARK;
+  }
+
+  // The words of one stretch of the text being scanned. A scan starts at
+  // offset 0 (where they are found anew, since another text may sit at the
+  // same address) and then moves forward through the same text, a stretch
+  // at a time: the words of a whole large text would take more memory than
+  // the text itself.
+  const std::vector<TextRange>& words_at(std::u16string_view text, std::size_t offset) {
+    const bool same_text = text.data() == words_text && text.size() == words_size && words_ready;
+    if (offset == 0 || !same_text || offset < words_begin || offset >= words_end) {
+      // Stretches begin and end at white space, where every word breaks.
+      std::size_t begin = same_text && offset >= words_end ? words_end : 0;
+      std::size_t end = stretch_end(text, begin);
+      while (end <= offset) {
+        begin = end;
+        end = stretch_end(text, begin);
+      }
+      words = checkable_words(text.substr(begin, end - begin), locale, rules);
+      for (TextRange& w : words) w.location += begin;
       words_text = text.data();
       words_size = text.size();
+      words_begin = begin;
+      words_end = end;
       words_ready = true;
     }
     return words;
+  }
+
+  static constexpr std::size_t STRETCH = 1 << 16;
+
+  // The end of the stretch from begin: the first white space after STRETCH
+  // units, or, in text without any, a little further at a code point boundary.
+  static std::size_t stretch_end(std::u16string_view text, std::size_t begin) {
+    if (text.size() - begin <= STRETCH) return text.size();
+    const std::size_t limit = std::min(text.size(), begin + 4 * STRETCH);
+    for (std::size_t i = begin + STRETCH; i < limit; ++i) {
+      if (u_isUWhiteSpace(text[i])) return i;
+    }
+    return limit < text.size() && U16_IS_TRAIL(text[limit]) ? limit + 1 : limit;
   }
 
   Hunspell speller;
@@ -81,9 +167,12 @@ struct HunspellChecker::Dictionary {
   std::string locale;
   WordRules rules;
   std::map<std::u16string, bool, std::less<>> verdicts;
+  std::map<std::u16string, bool, std::less<>> splits;
   std::vector<TextRange> words;
   const char16_t* words_text = nullptr;
   std::size_t words_size = 0;
+  std::size_t words_begin = 0;
+  std::size_t words_end = 0;
   bool words_ready = false;
 };
 
@@ -131,17 +220,21 @@ std::optional<TextRange> HunspellChecker::next_misspelling(std::u16string_view t
                                                            const std::string& language) {
   Dictionary* dict = dictionary(language);
   if (dict == nullptr) return std::nullopt;
-  const std::vector<TextRange>& words = dict->words_of(text, offset);
-  auto word = std::lower_bound(words.begin(), words.end(), offset,
-                               [](const TextRange& w, std::size_t at) { return w.location < at; });
-  for (; word != words.end(); ++word) {
-    std::u16string candidate(text.substr(word->location, word->length));
-    if (dict->correct(candidate)) continue;
-    // Abbreviations (e.g., usw.) are listed with their dot, which the word
-    // break leaves outside the word; the finding stays the word alone.
-    const std::size_t end = word->location + word->length;
-    if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
-    return *word;
+  while (offset < text.size()) {
+    const std::vector<TextRange>& words = dict->words_at(text, offset);
+    auto word = std::lower_bound(words.begin(), words.end(), offset,
+                                 [](const TextRange& w, std::size_t at) { return w.location < at; });
+    for (; word != words.end(); ++word) {
+      std::u16string candidate(text.substr(word->location, word->length));
+      if (dict->correct(candidate)) continue;
+      // Abbreviations (e.g., usw.) are listed with their dot, which the word
+      // break leaves outside the word; the finding stays the word alone.
+      const std::size_t end = word->location + word->length;
+      if (end < text.size() && text[end] == u'.' && dict->correct(candidate + u'.')) continue;
+      if (dict->rejoins(text, words, static_cast<std::size_t>(word - words.begin()))) continue;
+      return *word;
+    }
+    offset = dict->words_end;
   }
   return std::nullopt;
 }

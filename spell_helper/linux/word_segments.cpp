@@ -2,10 +2,12 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
+#include <unicode/uscript.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace spell_helper::linux_engine {
 
@@ -95,7 +97,19 @@ bool is_code_like(std::u16string_view run) {
   return digit;
 }
 
-// Ranges of whitespace-separated runs that are URLs, e-mail addresses or code.
+// /usr/libexec/foo, ~/notes, ./configure, src/app/main.cpp, C:\Temp: the
+// parts of a path are names, not words. A single slash between words
+// ("and/or") is prose.
+bool is_path(std::u16string_view run) {
+  const std::size_t slashes = static_cast<std::size_t>(std::count(run.begin(), run.end(), u'/'));
+  if (run.find(u'\\') != std::u16string_view::npos) return true;
+  if (slashes == 0) return false;
+  if (run.front() == u'/' || run.starts_with(u"~/") || run.starts_with(u"./") || run.starts_with(u"../")) return true;
+  if (slashes >= 2) return true;
+  return run.find(u'.', run.find(u'/')) != std::u16string_view::npos;  // dir/file.ext
+}
+
+// Ranges of whitespace-separated runs that are URLs, e-mail addresses, paths or code.
 std::vector<TextRange> skipped_runs(std::u16string_view text) {
   std::vector<TextRange> skipped;
   std::size_t i = 0;
@@ -112,11 +126,56 @@ std::vector<TextRange> skipped_runs(std::u16string_view text) {
     while (end > start && is_wrapping_punctuation(text[end - 1])) --end;
     const std::u16string_view run = text.substr(start, end - start);
     if (run.find(u"://") != std::u16string_view::npos || starts_with_ascii_nocase(run, u"www.") ||
-        starts_with_ascii_nocase(run, u"mailto:") || is_email(run) || is_code_like(run)) {
+        starts_with_ascii_nocase(run, u"mailto:") || is_email(run) || is_code_like(run) || is_path(run)) {
       skipped.push_back(TextRange{start, end - start});
     }
   }
   return skipped;
+}
+
+bool has_letter(std::u16string_view text) {
+  for (std::size_t i = 0, n = 1; i < text.size(); i += n) {
+    if (u_isalpha(static_cast<UChar32>(code_point_at(text, i, &n)))) return true;
+  }
+  return false;
+}
+
+// The script of the first letter that belongs to one script only.
+std::optional<int> script_of(std::u16string_view text) {
+  for (std::size_t i = 0, n = 1; i < text.size(); i += n) {
+    const auto c = static_cast<UChar32>(code_point_at(text, i, &n));
+    UErrorCode status = U_ZERO_ERROR;
+    const UScriptCode script = uscript_getScript(c, &status);
+    if (U_SUCCESS(status) && script != USCRIPT_COMMON && script != USCRIPT_INHERITED && u_isalpha(c)) return script;
+  }
+  return std::nullopt;
+}
+
+bool is_lower(char16_t c) { return u_islower(c); }
+
+// The words of a token that ICU keeps whole across inner full stops, where
+// the dictionary does not count the stop as part of words (as Hunspell's own
+// tools split it): e.g, i.e and U.S are abbreviations and os.path.join or
+// config.yaml are names, neither is checked; "end.The" is two words run
+// together and checked as two.
+void push_dotted(std::u16string_view text, std::size_t start, std::size_t end, std::vector<TextRange>& words) {
+  std::vector<TextRange> parts;
+  for (std::size_t from = start; from <= end;) {
+    std::size_t dot = text.substr(0, end).find(u'.', from);
+    if (dot == std::u16string_view::npos) dot = end;
+    if (dot > from) parts.push_back(TextRange{from, dot - from});
+    from = dot + 1;
+  }
+  constexpr std::size_t ABBREVIATION_PART = 2;
+  if (parts.size() == 1) {
+    words.push_back(parts.front());
+    return;
+  }
+  if (std::all_of(parts.begin(), parts.end(), [](const TextRange& p) { return p.length <= ABBREVIATION_PART; })) return;
+  if (std::all_of(parts.begin() + 1, parts.end(), [&](const TextRange& p) { return is_lower(text[p.location]); })) return;
+  for (const TextRange& part : parts) {
+    if (has_letter(text.substr(part.location, part.length))) words.push_back(part);
+  }
 }
 
 }  // namespace
@@ -158,6 +217,18 @@ std::vector<TextRange> checkable_words(std::u16string_view text, const std::stri
     if (!digits_allowed && has_digit(token)) continue;
     while (next_skip < skipped.size() && skipped[next_skip].location + skipped[next_skip].length <= start) ++next_skip;
     if (next_skip < skipped.size() && skipped[next_skip].location < end) continue;
+    if (!has_letter(token)) continue;  // a lone @ or other symbol
+    // snake_case names in code and comments.
+    if (token.find(u'_') != std::u16string_view::npos && !rules.has_word_char(u'_')) continue;
+    const std::optional<int> script = script_of(token);
+    if (!rules.scripts.empty() && script &&
+        std::find(rules.scripts.begin(), rules.scripts.end(), *script) == rules.scripts.end()) {
+      continue;  // Han characters in English text
+    }
+    if (token.find(u'.') != std::u16string_view::npos && !rules.has_word_char(u'.')) {
+      push_dotted(text, start, end, words);
+      continue;
+    }
     words.push_back(TextRange{start, end - start});
   }
   return words;

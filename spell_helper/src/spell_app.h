@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -10,6 +11,9 @@ namespace spell_helper {
 
 inline constexpr int EXIT_WRITTEN = 0;
 inline constexpr int EXIT_NOT_WRITTEN = 2;
+
+// Larger input files are refused unread ({"ok": false}).
+inline constexpr std::uint64_t MAX_INPUT_BYTES = 32ull * 1024 * 1024;
 
 // Runs one command, writing its JSON document to the output file only.
 // Returns the process exit status.

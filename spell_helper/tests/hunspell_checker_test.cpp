@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
@@ -21,7 +24,7 @@ using testing::TempFolder;
 std::vector<std::u16string> words_of(const std::u16string& text, const std::string& locale = "en_US",
                                      const std::u16string& word_chars = u"") {
   std::vector<std::u16string> words;
-  for (const TextRange& w : checkable_words(text, locale, WordRules{word_chars})) {
+  for (const TextRange& w : checkable_words(text, locale, WordRules{word_chars, {}})) {
     words.push_back(text.substr(w.location, w.length));
   }
   return words;
@@ -140,6 +143,30 @@ TEST_F(SystemDictionary, FindsMisspellingsWithOffsetsAndGuesses) {
             findings[1].suggestions.end());
 }
 
+TEST_F(SystemDictionary, LongTextIsCheckedStretchByStretch) {
+  // Words are found a stretch of text at a time; typos on either side of
+  // every stretch boundary, and in text without white space, are all found.
+  std::u16string text;
+  std::vector<std::size_t> typos;
+  while (text.size() < 300000) {
+    text += u"The quick brown fox jumps over the lazy dog. ";
+    if (text.size() % 7 == 0) {
+      typos.push_back(text.size());
+      text += u"wrold ";
+    }
+  }
+  text += std::u16string(70000, u'a') + u" wrold";
+  typos.push_back(text.size() - 5);
+  const auto findings = scan(text, "en_US", checker, std::chrono::microseconds(0));
+  ASSERT_TRUE(findings);
+  std::vector<std::size_t> starts;
+  for (const Finding& f : *findings) {
+    if (f.original == "wrold") starts.push_back(f.start);
+  }
+  EXPECT_EQ(starts, typos);
+  EXPECT_EQ(findings->size(), typos.size() + 1) << "the run of a's is one more";
+}
+
 TEST_F(SystemDictionary, TypographicApostropheIsAccepted) { EXPECT_TRUE(check("It doesn\u2019t matter.").empty()); }
 
 TEST_F(SystemDictionary, OffsetsAfterNonBmpTextAndAccentedLetters) {
@@ -163,6 +190,20 @@ TEST_F(SystemDictionary, OrdinalsUrlsAddressesAndBlobsAreNotMisspelled) {
       blob + " and a wrold.");
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].original, "wrold");
+}
+
+TEST_F(SystemDictionary, AbbreviationsSymbolsPathsForeignScriptsAndIdentifiersAreNotMisspelled) {
+  // Man page and source comment text: only the two typos are misspelled
+  // words, the rest is abbreviations, names and another script.
+  const auto findings = check(
+      "TAR(1)\n\nOptions, e.g. --list, i.e. the archive; e.g and i.e without the last dot.\n"
+      "Reach the maintainers @ the list. The helper lives in /usr/libexec/tar/rmt, logs go to\n"
+      "/var/log/tar.log and ~/notes, sources to src/archive/reader.cpp and ./configure.\n"
+      "The word \xE6\xBC\xA2\xE5\xAD\x97 (kanji) is Han. Set max_block_size or call os.path.join on\n"
+      "config.yaml; the U.S. office reads and/or writes. A wrold ends here.Anothr starts.\n");
+  std::vector<std::string> words;
+  for (const Finding& f : findings) words.push_back(f.original);
+  EXPECT_EQ(words, (std::vector<std::string>{"wrold", "Anothr"}));
 }
 
 class Dictionaries : public ::testing::Test {
@@ -190,6 +231,40 @@ TEST_F(Dictionaries, GermanHindiPersianThaiAndCatalanWordsAreCheckedWhole) {
             Strings{"\u06a9\u062a\u0627\u0628\u0642\u0642"});
   EXPECT_EQ(misspelled("th_TH", "\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e07\u0e48\u0e32\u0e22"), Strings{});
   EXPECT_EQ(misspelled("ca", "Una col\u00b7lecci\u00f3 d\u2019art i l'escola."), Strings{});
+}
+
+TEST_F(Dictionaries, ThaiFragmentsThatRejoinIntoDictionaryWordsAreNotMisspelled) {
+  // "The user installs a new package, then removes the old package; this
+  // package works well. My computer is very slow ... with happiness": ICU
+  // splits แพกเกจ (package) into fragments; คอมพิวเตรอ์ and ควมสุข are typos.
+  const std::u16string package = u"\u0e41\u0e1e\u0e01\u0e40\u0e01\u0e08";
+  const std::u16string computer_typo = u"\u0e04\u0e2d\u0e21\u0e1e\u0e34\u0e27\u0e40\u0e15\u0e23\u0e2d\u0e4c";
+  const std::u16string happiness_typo = u"\u0e04\u0e27\u0e21\u0e2a\u0e38\u0e02";
+  const std::u16string text = u"\u0e1c\u0e39\u0e49\u0e43\u0e0a\u0e49\u0e15\u0e34\u0e14\u0e15\u0e31\u0e49\u0e07" +
+                              package + u"\u0e43\u0e2b\u0e21\u0e48 \u0e41\u0e25\u0e49\u0e27\u0e25\u0e1a" + package +
+                              u"\u0e40\u0e01\u0e48\u0e32\u0e2d\u0e2d\u0e01 " + package +
+                              u"\u0e19\u0e35\u0e49\u0e17\u0e33\u0e07\u0e32\u0e19\u0e44\u0e14\u0e49\u0e14\u0e35\n"
+                              u"\u0e40\u0e04\u0e23\u0e37\u0e48\u0e2d\u0e07" +
+                              computer_typo + u"\u0e02\u0e2d\u0e07\u0e09\u0e31\u0e19\u0e0a\u0e49\u0e32\u0e21\u0e32\u0e01 "
+                              u"\u0e42\u0e1b\u0e23\u0e41\u0e01\u0e23\u0e21\u0e14\u0e49\u0e27\u0e22" +
+                              happiness_typo + u"\n";
+  const auto findings = scan(text, "th_TH", checker);
+  ASSERT_TRUE(findings);
+  auto inside = [&](const Finding& f, const std::u16string& word) {
+    for (std::size_t at = text.find(word); at != std::u16string::npos; at = text.find(word, at + 1)) {
+      if (f.start >= at && f.start + f.length <= at + word.size()) return true;
+    }
+    return false;
+  };
+  std::size_t computer = 0, happiness = 0;
+  for (const Finding& f : *findings) {
+    EXPECT_FALSE(inside(f, package)) << f.original << " at " << f.start;
+    computer += inside(f, computer_typo);
+    happiness += inside(f, happiness_typo);
+  }
+  EXPECT_GE(computer, 1u);
+  EXPECT_GE(happiness, 1u);
+  EXPECT_EQ(findings->size(), computer + happiness);
 }
 
 TEST_F(Dictionaries, AbbreviationsKeepTheirDot) {
@@ -319,6 +394,34 @@ TEST_F(SpellProgram, UnusableDictionaryNamedByTheHostIsRefused) {
                                       "--output",     out,         "--language", "zz_ZZ"};
   EXPECT_EQ(run_program(args, checker), 0);
   EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
+}
+
+TEST_F(SpellProgram, TextWithNulBytesIsNotText) {
+  // UTF-16LE without a byte order mark, as Windows tools save it: every
+  // other byte is NUL, and each pair still decodes as UTF-8.
+  const std::string prose = "This sentense has two mispelled words.\r\n";
+  std::string utf16;
+  for (char c : prose) utf16 += std::string{c, '\0'};
+  const std::string input = folder.write("utf16.txt", utf16);
+  const auto run = spell({"--command", "check", "--input", input, "--output", out, "--language", "en_US"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(TempFolder::read(out), R"({"ok":false})");
+}
+
+TEST_F(SpellProgram, StreamsDevicesAndHugeFilesAreRefusedAtOnce) {
+  const std::string fifo = folder.file("stream.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder.write("huge.txt", "A wrold of text.\n");
+  std::filesystem::resize_file(huge, MAX_INPUT_BYTES + 1);
+  for (const std::string& input : {fifo, std::string("/dev/zero"), huge}) {
+    std::filesystem::remove(out);
+    // Bounded by timeout(1) so that a hang fails the test instead of stalling it.
+    const auto run = testing::run_child(
+        "/usr/bin/timeout", {"60", SPELL_HELPER_PATH, "--command", "check", "--input", input, "--output", out,
+                             "--language", "en_US"});
+    EXPECT_EQ(run.status, 0) << input;
+    EXPECT_EQ(TempFolder::read(out), R"({"ok":false})") << input;
+  }
 }
 
 TEST_F(SpellProgram, BogusPairLeavesTheInputEmpty) {

@@ -31,6 +31,17 @@ TEST_F(Scan, ReportsEachWordAndContinuesAfterIt) {
   EXPECT_EQ(checker.languages_asked, (std::vector<std::string>{"en", "en"}));
 }
 
+TEST_F(Scan, SpentBudgetLeavesLaterWordsWithoutSuggestions) {
+  checker.misspellings = {TextRange{0, 3}, TextRange{9, 4}};
+  const auto none = scan(text, "en", checker, std::chrono::microseconds(0));
+  ASSERT_TRUE(none);
+  ASSERT_EQ(none->size(), 2u) << "every misspelling is still reported";
+  EXPECT_TRUE((*none)[0].suggestions.empty());
+  EXPECT_TRUE((*none)[1].suggestions.empty());
+  EXPECT_EQ(checker.guess_calls, 0);
+  EXPECT_GT(suggestion_budget(1 << 20), suggestion_budget(0)) << "longer texts get more time";
+}
+
 TEST_F(Scan, RepeatedWordIsGuessedOnce) {
   const std::u16string repeated = u"teh cat teh dog tehh teh";
   checker.misspellings = {TextRange{0, 3}, TextRange{8, 3}, TextRange{16, 4}, TextRange{21, 3}};
