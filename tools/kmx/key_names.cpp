@@ -55,7 +55,7 @@ const std::vector<KeyName>& all_keys() {
   static const std::vector<KeyName> keys = {
 #define KMX_KEY(usage, name, win, mac, x11, evdev) {usage, name, x11, evdev},
 #define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, MODIFIER_CODE_NAMES[usage - 0xE0], x11, evdev},
-#include "keys.inc"
+#include "model/keys.inc"
 #undef KMX_KEY
 #undef KMX_MODIFIER
   };

@@ -19,7 +19,7 @@ struct MacKey {
 constexpr MacKey MAC_KEYS[] = {
 #define KMX_KEY(usage, name, win, mac, x11, evdev) {usage, mac},
 #define KMX_MODIFIER(usage, name, win, mac, x11, evdev) {usage, mac},
-#include "keys.inc"
+#include "model/keys.inc"
 #undef KMX_KEY
 #undef KMX_MODIFIER
 };
