@@ -1113,4 +1113,54 @@ TEST_F(X11EndToEnd, HeldHotkeyTakesTheFocusAwayOncePerPress) {
   EXPECT_TRUE(repeats(d, f3)) << "F3 repeats again after its release";
 }
 
+// Keys typed in the same burst as a hot key (Ctrl, K, A within a
+// millisecond) reach the focused window, though the grab that took the K
+// was still active when the A came.
+TEST_F(X11EndToEnd, KeyTypedInTheSameBurstAsAHotkeyReachesTheFocusedWindow) {
+  FocusedWindow window;
+  create(KMX_RAW_KEYS);
+  KmxShortcut s{8, "Ctrl+K", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  Display* d = other.display();
+  const unsigned ctrl = other.code(XK_Control_L), k = other.code(XK_k), a = other.code(XK_a);
+  for (int round = 0; round < 5; ++round) {
+    for (auto [code, down] : {std::pair{ctrl, true}, {k, true}, {a, true}, {a, false}, {k, false}, {ctrl, false}})
+      XTestFakeKeyEvent(d, code, down, CurrentTime);
+    XSync(d, False);
+    const auto events = drain();
+    EXPECT_EQ(of_kind(events, KMX_EVENT_HOTKEY).size(), 2u) << round;
+    EXPECT_EQ(of_kind(events, KMX_EVENT_KEY).size(), 6u) << round;
+    // Control down and up, the K's release (its press was the hot key's),
+    // and the A down and up, in that order.
+    const std::vector<std::pair<unsigned, bool>> expected{{ctrl, true}, {a, true}, {a, false}, {k, false}, {ctrl, false}};
+    EXPECT_EQ(window.keys(expected.size()), expected) << round;
+  }
+}
+
+// A chord that types the host's own hot key freezes the keyboard until the
+// worker hands it back; the next chord and key-state query must not find
+// its keys still down.
+TEST_F(X11EndToEnd, BackToBackChordsOfTheHostsOwnHotkeyAreAllTyped) {
+  FocusedWindow window;
+  create(0);
+  KmxShortcut s{8, "Ctrl+K", ""};
+  ASSERT_EQ(apply({s}), KMX_OK) << last_error(h);
+  constexpr int chords = 200;
+  int refused = 0, left_down = 0;
+  for (int i = 0; i < chords; ++i) {
+    if (chord({LEFT_CONTROL}, KEY_K) != KMX_OK) ++refused;
+    if (kmx_is_key_down(h, KEY_K) != 0 || kmx_is_key_down(h, LEFT_CONTROL) != 0) ++left_down;
+  }
+  EXPECT_EQ(refused, 0) << last_error(h);
+  EXPECT_EQ(left_down, 0);
+  EXPECT_EQ(of_kind(drain(), KMX_EVENT_HOTKEY).size(), 2u * chords);
+  // The focused window got each Control and K release: the K presses went
+  // to the hot key.
+  const unsigned ctrl = other.code(XK_Control_L);
+  size_t controls = 0;
+  for (const auto& key : window.keys(3 * chords))
+    if (key.first == ctrl) ++controls;
+  EXPECT_EQ(controls, 2u * chords);
+}
+
 }  // namespace

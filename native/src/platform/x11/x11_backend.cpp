@@ -210,7 +210,15 @@ class Worker {
   // The XInput 2 grab activated instead of the core one.
   void on_grab_generic(XEvent& event) {
     if (grab_xi_opcode_ < 0 || event.xcookie.extension != grab_xi_opcode_) return;
-    if (!XGetEventData(grab_display_, &event.xcookie)) return;
+    if (!XGetEventData(grab_display_, &event.xcookie)) {
+      // A grab that activated must not leave the keyboard frozen.
+      if (event.xcookie.evtype == XI_KeyPress && xi_keyboard_ != 0) {
+        xcb_input_xi_ungrab_device(XGetXCBConnection(grab_display_), XCB_CURRENT_TIME,
+                                   static_cast<xcb_input_device_id_t>(xi_keyboard_));
+        XSync(grab_display_, False);
+      }
+      return;
+    }
     const auto* key = static_cast<const XIDeviceEvent*>(event.xcookie.data);
     if (event.xcookie.evtype == XI_KeyPress)
       on_grab_press(static_cast<unsigned>(key->detail), static_cast<unsigned>(key->mods.effective), key->time,
@@ -221,15 +229,24 @@ class Worker {
   }
 
   void on_grab_press(unsigned keycode, unsigned state, Time time, int xi_device) {
+    xcb_connection_t* c = XGetXCBConnection(grab_display_);
     if (!raw_.available()) {
       // Without raw input the grab stays active: its release is the only one.
+      // The keyboard it froze runs on, its events coming here.
+      if (xi_device != 0)
+        xcb_input_xi_allow_events(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device),
+                                  XCB_INPUT_EVENT_MODE_ASYNC_DEVICE, 0, 0);
+      else
+        xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, static_cast<xcb_timestamp_t>(time));
+      xcb_flush(c);
       send(grabs_.press(keycode, state, locks_.all()));
       return;
     }
     // Hand the keyboard back at once, so typing and chords reach the focused
-    // window while the hot key is held. The round trip makes sure the host
-    // that sees the press (and sends a chord on it) finds the keyboard free.
-    xcb_connection_t* c = XGetXCBConnection(grab_display_);
+    // window while the hot key is held; the keys that came meanwhile waited
+    // in the server (the grab froze the keyboard) and go there too. The
+    // round trip makes sure the host that sees the press (and sends a chord
+    // on it) finds the keyboard free.
     if (xi_device != 0)
       xcb_input_xi_ungrab_device(c, static_cast<xcb_timestamp_t>(time), static_cast<xcb_input_device_id_t>(xi_device));
     else

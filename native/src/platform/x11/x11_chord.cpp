@@ -1,7 +1,9 @@
 // Chord injection through XTest and key state through XQueryKeymap, on the
 // caller's thread over the direct connection.
 #include <array>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "model/keys.h"
 #include "platform/chord/chord.h"
@@ -38,6 +40,24 @@ std::optional<KmxError> post_key(DirectContext& ctx, unsigned keycode, bool pres
   return KmxError::backend("XTestFakeKeyEvent failed: " + x11::error_text(ctx.display, code));
 }
 
+// A chord that types one of this library's hot keys activates its grab,
+// which freezes the keyboard until the worker hands it back: the chord's
+// releases wait in the server meanwhile. Waiting (bounded) until they are
+// through keeps the next chord and key-state query from finding the
+// chord's keys still down.
+void settle(Display* display, std::span<const chord::ChordStep> plan) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(250);
+  for (;;) {
+    const Keymap keymap = query_keymap(display);
+    if (x11::connection_lost(display)) return;
+    bool through = true;
+    for (const chord::ChordStep& step : plan) through = through && (step.press || !is_down(keymap, step.code));
+    if (through || Clock::now() >= deadline) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+}
+
 }  // namespace
 
 Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers, uint32_t key) {
@@ -70,7 +90,9 @@ Result<void> send_chord(DirectContext& ctx, std::span<const uint32_t> modifiers,
   }
   const auto plan = chord::plan_chord(held, codes, main);
 
-  return chord::post_plan(plan, [&ctx](uint32_t code, bool press) { return post_key(ctx, code, press); });
+  auto posted = chord::post_plan(plan, [&ctx](uint32_t code, bool press) { return post_key(ctx, code, press); });
+  if (posted) settle(ctx.display, plan);
+  return posted;
 }
 
 Result<std::vector<bool>> is_key_down_many(DirectContext& ctx, std::span<const uint32_t> usages) {

@@ -74,6 +74,9 @@ Result<X11Grab> X11Registrar::resolve(const std::string& text) const {
   return X11Grab{keycode, parsed->modifiers, locks_, xi_keyboard_};
 }
 
+// The keyboard freezes when a grab activates: keys typed in the same burst
+// as the hot key wait in the server instead of going to this client, and
+// reach the focused window once the worker hands the keyboard back.
 X11Registrar::Pending X11Registrar::send_grab(const X11Grab& grab) {
   xcb_connection_t* c = XGetXCBConnection(display_);
   Pending pending{grab, {}, {}};
@@ -84,12 +87,12 @@ X11Registrar::Pending X11Registrar::send_grab(const X11Grab& grab) {
     for (uint32_t mods : modifiers)
       pending.core.push_back(xcb_grab_key_checked(c, 0, root, static_cast<uint16_t>(mods),
                                                   static_cast<xcb_keycode_t>(grab.keycode), XCB_GRAB_MODE_ASYNC,
-                                                  XCB_GRAB_MODE_ASYNC));
+                                                  XCB_GRAB_MODE_SYNC));
     if (grab.xi_device != 0) {
       const uint32_t mask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
       pending.xi.push_back(xcb_input_xi_passive_grab_device(
           c, XCB_CURRENT_TIME, root, XCB_NONE, grab.keycode, static_cast<xcb_input_device_id_t>(grab.xi_device),
-          static_cast<uint16_t>(modifiers.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_ASYNC,
+          static_cast<uint16_t>(modifiers.size()), 1, XCB_INPUT_GRAB_TYPE_KEYCODE, XCB_INPUT_GRAB_MODE_22_SYNC,
           XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_OWNER_NO_OWNER, &mask, modifiers.data()));
     }
   }
