@@ -57,6 +57,7 @@ class Worker {
         raw_(raw_display, std::move(events), std::move(motion), std::move(ledger),
              [this](unsigned keycode, bool down, Time time) { on_raw_key(keycode, down, time); }),
         positions_(grab_display),
+        grabs_(events_),
         locks_(x11::lock_masks(grab_display)),
         commands_(std::move(commands)) {}
 
@@ -140,7 +141,7 @@ class Worker {
   bool lost() const { return x11::connection_lost(grab_display_) || x11::connection_lost(raw_display_); }
 
   x11::X11Registrar registrar_for_apply() {
-    return x11::X11Registrar(grab_display_, positions_, grabs_, events_, locks_.all(), xi_keyboard_);
+    return x11::X11Registrar(grab_display_, positions_, grabs_, locks_.all(), xi_keyboard_);
   }
 
   void drain_wake() {
@@ -188,7 +189,7 @@ class Worker {
           on_grab_press(event.xkey.keycode, event.xkey.state, event.xkey.time, 0);
           break;
         case KeyRelease:
-          if (!raw_.available()) send(grabs_.release(event.xkey.keycode));
+          if (!raw_.available()) grabs_.release(event.xkey.keycode);
           break;
         case GenericEvent:
           on_grab_generic(event);
@@ -224,7 +225,7 @@ class Worker {
       on_grab_press(static_cast<unsigned>(key->detail), static_cast<unsigned>(key->mods.effective), key->time,
                     key->deviceid);
     else if (event.xcookie.evtype == XI_KeyRelease && !raw_.available())
-      send(grabs_.release(static_cast<unsigned>(key->detail)));
+      grabs_.release(static_cast<unsigned>(key->detail));
     XFreeEventData(grab_display_, &event.xcookie);
   }
 
@@ -239,7 +240,7 @@ class Worker {
       else
         xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, static_cast<xcb_timestamp_t>(time));
       xcb_flush(c);
-      send(grabs_.press(keycode, state, locks_.all()));
+      grabs_.press(keycode, state, locks_.all());
       return;
     }
     // Hand the keyboard back at once, so typing and chords reach the focused
@@ -265,7 +266,7 @@ class Worker {
       if (auto it = unclaimed_.find(keycode); it != unclaimed_.end() && !it->second.released)
         it->second.released = time;
       restore_repeat(keycode);  // before the host can see the release
-      send(grabs_.release(keycode));
+      grabs_.release(keycode);
       return;
     }
     if (!grabs_.grabs_keycode(keycode)) return;
@@ -308,8 +309,8 @@ class Worker {
     if (released && !not_before(*released, press.time)) return false;  // that press ended before this one
     unclaimed_.erase(it);
     if (released) {
-      send(grabs_.press(press.keycode, press.state, locks_.all()));
-      send(grabs_.release(press.keycode));
+      grabs_.press(press.keycode, press.state, locks_.all());
+      grabs_.release(press.keycode);
     } else {
       start_hold(press);
     }
@@ -323,9 +324,7 @@ class Worker {
   // per-key repeat bit, whose clearing also stops a repeat under way, is
   // off until its raw release. A key that did not repeat is left alone.
   void start_hold(const GrabPress& press) {
-    const auto event = grabs_.press(press.keycode, press.state, locks_.all());
-    if (!event) return;
-    send(event);
+    if (!grabs_.press(press.keycode, press.state, locks_.all())) return;
     if (set_repeat(press.keycode, false)) repeat_off_.insert(press.keycode);
   }
 
@@ -371,10 +370,6 @@ class Worker {
     }
     for (const GrabPress& press : pending_) claim_earlier_raw_press(press);
     pending_.clear();
-  }
-
-  void send(const std::optional<KmxEvent>& event) {
-    if (event) events_.send(*event);
   }
 
   void drain_commands() {

@@ -28,15 +28,14 @@ const GrabTable::Entry* GrabTable::find(GrabHandle handle) const {
   return it == entries_.end() ? nullptr : &it->second;
 }
 
-std::optional<KmxEvent> GrabTable::remove(GrabHandle handle) {
-  entries_.erase(handle.serial);
-  for (auto it = held_.begin(); it != held_.end(); ++it) {
-    if (it->second.serial != handle.serial) continue;
-    const uint64_t id = it->second.id;
-    held_.erase(it);
-    return model::hotkey_event(id, false);
-  }
-  return std::nullopt;
+bool GrabTable::remove(GrabHandle handle) {
+  const auto it = entries_.find(handle.serial);
+  if (it == entries_.end()) return false;
+  const uint64_t id = it->second.id;
+  entries_.erase(it);
+  // Ids are unique among registrations, and a hold keeps its keycode while
+  // the grab moves to another under a new keyboard mapping.
+  return held_.release_unless([id](unsigned, uint64_t held_id) { return held_id != id; }) != 0;
 }
 
 const std::pair<const uint64_t, GrabTable::Entry>* GrabTable::match(unsigned keycode, unsigned modifiers) const {
@@ -45,20 +44,10 @@ const std::pair<const uint64_t, GrabTable::Entry>* GrabTable::match(unsigned key
   return nullptr;
 }
 
-std::optional<KmxEvent> GrabTable::press(unsigned keycode, unsigned state, unsigned lock_bits) {
-  if (held_.count(keycode)) return std::nullopt;  // auto-repeat of a held hot key
+bool GrabTable::press(unsigned keycode, unsigned state, unsigned lock_bits) {
+  if (held_.is_held(keycode)) return false;  // auto-repeat of a held hot key
   const auto* entry = match(keycode, state & ~lock_bits & 0xFFu);
-  if (!entry) return std::nullopt;
-  held_[keycode] = Hold{entry->first, entry->second.id};
-  return model::hotkey_event(entry->second.id, true);
-}
-
-std::optional<KmxEvent> GrabTable::release(unsigned keycode) {
-  const auto held = held_.find(keycode);
-  if (held == held_.end()) return std::nullopt;
-  const uint64_t id = held->second.id;
-  held_.erase(held);
-  return model::hotkey_event(id, false);
+  return entry && held_.press(keycode, entry->second.id);
 }
 
 std::string X11Registrar::normalize(const std::string& text) { return normalize_accelerator(text); }
@@ -177,7 +166,7 @@ hotkeys::ReleaseResult<GrabHandle> X11Registrar::release(GrabHandle handle) {
   const GrabTable::Entry* entry = table_.find(handle);
   if (!entry) return hotkeys::ReleaseResult<GrabHandle>::released();
   send_ungrab(entry->grab, ungrabs_);
-  if (auto e = table_.remove(handle)) events_.send(*e);
+  table_.remove(handle);
   return hotkeys::ReleaseResult<GrabHandle>::released();
 }
 

@@ -14,6 +14,7 @@
 #include "hotkeys/registrar.h"
 #include "model/shortcut.h"
 #include "platform/backend.h"
+#include "platform/held_hotkeys.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_keymap.h"
 
@@ -45,34 +46,34 @@ class GrabTable {
     std::string accelerator;
   };
 
+  // Hot-key presses and releases go to `events`.
+  explicit GrabTable(EventSender events) : held_(std::move(events)) {}
+
   bool contains(unsigned keycode, unsigned modifiers) const;
   bool grabs_keycode(unsigned keycode) const;
   bool empty() const { return entries_.empty(); }
   GrabHandle add(const X11Grab& grab, uint64_t id, std::string accelerator);
   const Entry* find(GrabHandle handle) const;
-  // Forgets the registration. A hot key of it still held is released now:
-  // the event returned is its release, and no later one follows.
-  std::optional<KmxEvent> remove(GrabHandle handle);
+  // Forgets the registration. A hot key of it still held is released now,
+  // and no later release follows. True when that release was delivered.
+  bool remove(GrabHandle handle);
   // For taking every grab again under a new keyboard mapping.
   std::map<uint64_t, Entry>& entries() { return entries_; }
   const std::map<uint64_t, Entry>& entries() const { return entries_; }
 
   // A press delivered by one of our grabs. A press of a held hot key
-  // (auto-repeat) and presses that match no grab give nothing.
-  std::optional<KmxEvent> press(unsigned keycode, unsigned state, unsigned lock_bits);
-  // A key went up: the release of the hot key held on it, if any.
-  std::optional<KmxEvent> release(unsigned keycode);
-  bool is_held(unsigned keycode) const { return held_.count(keycode) != 0; }
+  // (auto-repeat) and presses that match no grab deliver nothing. True
+  // when a press was delivered.
+  bool press(unsigned keycode, unsigned state, unsigned lock_bits);
+  // A key went up: delivers the release of the hot key held on it, if any.
+  bool release(unsigned keycode) { return held_.release(keycode); }
+  bool is_held(unsigned keycode) const { return held_.is_held(keycode); }
 
  private:
-  struct Hold {
-    uint64_t serial;
-    uint64_t id;
-  };
   const std::pair<const uint64_t, Entry>* match(unsigned keycode, unsigned modifiers) const;
 
   std::map<uint64_t, Entry> entries_;  // serial -> registration
-  std::map<unsigned, Hold> held_;      // keycode -> the hold begun on it
+  HeldHotkeys<unsigned> held_;         // keycode -> the id whose hold began on it
   uint64_t next_serial_ = 1;
 };
 
@@ -84,12 +85,10 @@ class X11Registrar {
  public:
   using Handle = GrabHandle;
 
-  X11Registrar(Display* display, KeyPositions& positions, GrabTable& table, EventSender& events, unsigned locks,
-               int xi_keyboard)
+  X11Registrar(Display* display, KeyPositions& positions, GrabTable& table, unsigned locks, int xi_keyboard)
       : display_(display),
         positions_(positions),
         table_(table),
-        events_(events),
         locks_(locks),
         xi_keyboard_(xi_keyboard) {}
 
@@ -125,7 +124,6 @@ class X11Registrar {
   Display* display_;
   KeyPositions& positions_;
   GrabTable& table_;
-  EventSender& events_;
   unsigned locks_;
   int xi_keyboard_;
   std::map<std::pair<unsigned, unsigned>, std::pair<X11Grab, int>> prefetched_;  // (keycode, modifiers) -> result
