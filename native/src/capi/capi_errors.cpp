@@ -8,7 +8,7 @@ extern "C" {
 KMX_API size_t kmx_last_error(KmxHandle handle, char* buffer, size_t capacity) noexcept {
   if (handle == nullptr) return 0;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   return capi::copy_text(h.last_error(), buffer, capacity);
 }
 

@@ -16,8 +16,19 @@ namespace kmx::capi {
 inline runtime::Handle* from_c(KmxHandle h) noexcept { return reinterpret_cast<runtime::Handle*>(h); }
 inline KmxHandle to_c(runtime::Handle* h) noexcept { return reinterpret_cast<KmxHandle>(h); }
 
-// Holds the handle's gate shared for the whole call.
-using SharedCall = std::shared_lock<runtime::Gate>;
+// Holds the handle's gate shared for the whole call. A runtime inherited
+// through fork is left alone: its gate may have been held by a parent thread
+// at the fork, and nothing in this process would ever let it go. Every call
+// on it returns at once without it.
+class SharedCall {
+ public:
+  explicit SharedCall(runtime::Handle& h) : lock_(h.gate(), std::defer_lock) {
+    if (!h.inherited()) lock_.lock();
+  }
+
+ private:
+  std::shared_lock<runtime::Gate> lock_;
+};
 
 // Copies at most capacity - 1 bytes and a NUL; returns the full length + 1.
 inline size_t copy_text(std::string_view text, char* buffer, size_t capacity) noexcept {

@@ -9,7 +9,7 @@ extern "C" {
 KMX_API KmxStatus kmx_apply_hotkeys(KmxHandle handle, const KmxShortcut* items, size_t count) noexcept {
   if (handle == nullptr || (items == nullptr && count > 0)) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
 
   model::ShortcutList shortcuts;
   shortcuts.reserve(count);
@@ -27,7 +27,7 @@ KMX_API KmxStatus kmx_apply_hotkeys(KmxHandle handle, const KmxShortcut* items, 
 KMX_API size_t kmx_apply_leftovers(KmxHandle handle, char* buffer, size_t capacity) noexcept {
   if (handle == nullptr) return 0;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   return capi::copy_text(h.leftovers_text(), buffer, capacity);
 }
 

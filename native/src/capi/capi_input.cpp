@@ -18,7 +18,7 @@ KMX_API KmxStatus kmx_send_chord(KmxHandle handle, const uint32_t* modifiers, si
                                  uint32_t key) noexcept {
   if (handle == nullptr || modifier_count > MAX_MODIFIER_COUNT) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   // The key's error comes before the modifiers pointer check.
   if (auto known = model::check_key_usage(key); !known) return h.set_error(known.error());
   if (modifier_count > 0 && modifiers == nullptr) return KMX_ERR_INVALID_ARGUMENT;
@@ -36,7 +36,7 @@ KMX_API KmxStatus kmx_is_key_down_many(KmxHandle handle, const uint32_t* usages,
   if (count == 0) return KMX_OK;
   if (usages == nullptr || results == nullptr) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   // One read of the caller's array: what is checked is what the backend gets.
   const std::vector<uint32_t> owned(usages, usages + count);
   for (uint32_t usage : owned) {

@@ -23,22 +23,21 @@ KMX_API void kmx_destroy(KmxHandle handle) noexcept { runtime::Handle::destroy(c
 KMX_API KmxStatus kmx_stop(KmxHandle handle) noexcept {
   if (handle == nullptr) return KMX_ERR_INVALID_ARGUMENT;
   runtime::Handle& h = *capi::from_c(handle);
-  if (h.inherited()) return KMX_OK;  // its gate may be held by a parent thread that never comes back here
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   return h.stop();
 }
 
 KMX_API size_t kmx_backend(KmxHandle handle, char* buffer, size_t capacity) noexcept {
   if (handle == nullptr) return 0;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   return capi::copy_text(h.backend_name(), buffer, capacity);
 }
 
 KMX_API uint64_t kmx_capabilities(KmxHandle handle) noexcept {
   if (handle == nullptr) return 0;
   runtime::Handle& h = *capi::from_c(handle);
-  capi::SharedCall call(h.gate());
+  capi::SharedCall call(h);
   return h.capabilities();
 }
 

@@ -173,6 +173,8 @@ uint32_t Handle::poll_event(KmxEvent* out, uint32_t timeout_ms) {
 }
 
 uint32_t Handle::set_error(const KmxError& error) {
+  // An inherited runtime's locks may have been held at the fork.
+  if (inherited()) return error.status();
   set_last_error_text(error.display());
   return error.status();
 }
@@ -183,11 +185,13 @@ void Handle::set_last_error_text(std::string text) {
 }
 
 std::string Handle::last_error() const {
+  if (inherited()) return KmxError::closed().display();
   std::lock_guard lock(last_error_mu_);
   return last_error_;
 }
 
 std::string Handle::leftovers_text() const {
+  if (inherited()) return {};
   std::lock_guard lock(leftovers_mu_);
   std::string out;
   for (size_t i = 0; i < leftovers_.size(); ++i) {

@@ -888,6 +888,56 @@ TEST_F(X11EndToEnd, ForkedChildLeavesTheParentsRuntimeAloneAndRunsItsOwn) {
   EXPECT_EQ(hot[1].down, 0);
 }
 
+// A fork while one parent thread polls and another waits in kmx_destroy for
+// it: the child's calls on the inherited runtime must not wait for a gate
+// no thread of the child will ever open.
+TEST_F(X11EndToEnd, ForkedChildReturnsAtOnceThoughAParentThreadWasDestroyingTheRuntime) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in the child of a threaded process";
+#endif
+  create(0);
+  std::thread poller([this] {
+    KmxEvent e{};
+    kmx_poll_event(h, &e, 1500);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::thread destroyer([this] { kmx_destroy(h); });
+  // Let the destroyer reach the gate, where it waits for the poller.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const pid_t child = fork();
+  if (child == 0) {
+    int failed = 0;
+    KmxEvent e{};
+    if (kmx_poll_event(h, &e, 0) != KMX_ERR_CLOSED) failed |= 1;
+    if (kmx_set_raw_mask(h, KMX_RAW_KEYS) != KMX_ERR_CLOSED) failed |= 2;
+    if (kmx_is_key_down(h, KEY_J) != -static_cast<int32_t>(KMX_ERR_CLOSED)) failed |= 4;
+    char text[64];
+    if (kmx_backend(h, text, sizeof text) == 0) failed |= 8;
+    kmx_last_error(h, text, sizeof text);
+    if (std::string(text) != "runtime is closed") failed |= 32;
+    if (kmx_stop(h) != KMX_OK) failed |= 16;
+    kmx_destroy(h);
+    _exit(failed);
+  }
+  poller.join();
+  destroyer.join();
+  h = nullptr;
+  ASSERT_GT(child, 0);
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 300 && ended == 0; ++i) {
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child did not end: a call on the inherited runtime waited for the gate";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+}
+
 // The record of the library's own injections is used up whatever the mask,
 // so another client's keys are never taken for ours afterwards.
 TEST_F(X11EndToEnd, ChordSentWithRawKeysOffLeavesNoRecordForAnotherClientsKeys) {
