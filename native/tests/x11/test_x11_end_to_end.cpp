@@ -734,6 +734,29 @@ TEST_F(X11EndToEnd, DragMotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
   EXPECT_EQ(events[0].down, 0);
 }
 
+// Clicks each followed at once by a move, sent in one burst: every button
+// event reports where it happened, not where the pointer went next.
+TEST_F(X11EndToEnd, ButtonsReportWhereTheyHappenedInAFastBurst) {
+  create(KMX_RAW_BUTTONS);
+  Display* d = other.display();
+  const int spots[3][2] = {{100, 200}, {300, 400}, {500, 600}};
+  for (const auto& spot : spots) {
+    XTestFakeMotionEvent(d, -1, spot[0], spot[1], CurrentTime);
+    XTestFakeButtonEvent(d, 3, True, CurrentTime);
+    XTestFakeButtonEvent(d, 3, False, CurrentTime);
+    XTestFakeMotionEvent(d, -1, spot[0] + 7, spot[1] + 9, CurrentTime);
+  }
+  XSync(d, False);
+  const auto buttons = of_kind(drain(), KMX_EVENT_BUTTON);
+  ASSERT_EQ(buttons.size(), 6u);
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    EXPECT_EQ(buttons[i].button, KMX_BUTTON_RIGHT) << i;
+    EXPECT_EQ(buttons[i].down, i % 2 == 0 ? 1 : 0) << i;
+    EXPECT_EQ(buttons[i].x, spots[i / 2][0]) << i;
+    EXPECT_EQ(buttons[i].y, spots[i / 2][1]) << i;
+  }
+}
+
 TEST_F(X11EndToEnd, RightAndMiddleDragsGiveNoMotion) {
   create(KMX_RAW_DRAG_MOTION);
   other.button(3, true);
