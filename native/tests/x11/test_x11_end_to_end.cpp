@@ -975,13 +975,22 @@ TEST_F(X11EndToEnd, ButtonsFollowThePointerMapping) {
     }
   } restore{other.display(), map, count};
 
-  other.button(1, true);
-  other.move_to(20, 20);
-  other.button(1, false);
+  // In one burst, so that positions come from the events themselves, which
+  // name the physical button.
+  XTestFakeMotionEvent(other.display(), -1, 15, 25, CurrentTime);
+  XTestFakeButtonEvent(other.display(), 1, True, CurrentTime);
+  XTestFakeMotionEvent(other.display(), -1, 20, 20, CurrentTime);
+  XTestFakeButtonEvent(other.display(), 1, False, CurrentTime);
+  XTestFakeMotionEvent(other.display(), -1, 30, 30, CurrentTime);
+  XSync(other.display(), False);
   auto events = drain();
   ASSERT_EQ(events.size(), 2u) << "a right drag gives no motion";
   EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
   EXPECT_EQ(events[0].button, KMX_BUTTON_RIGHT);
+  EXPECT_EQ(events[0].x, 15.0);
+  EXPECT_EQ(events[0].y, 25.0);
+  EXPECT_EQ(events[1].x, 20.0);
+  EXPECT_EQ(events[1].y, 20.0);
 
   other.button(3, true);
   other.move_to(40, 50);
