@@ -705,8 +705,8 @@ TEST_F(X11EndToEnd, DragMotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
   other.move_to(110, 120);
   EXPECT_TRUE(drain().empty());
 
-  // Raw events carry no position: buttons and motion report where the
-  // pointer is when the worker reads them, so the pointer rests meanwhile.
+  // Motion reports where the pointer is when the worker reads it, so the
+  // pointer rests meanwhile.
   other.button(1, true);
   auto events = drain();
   ASSERT_EQ(events.size(), 1u);
