@@ -95,6 +95,8 @@ void ButtonPositions::read() {
     }
     std::free(reply);
   }
+  // Events every client gets (MappingNotify) would pile up unread.
+  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) std::free(event);
   if (xcb_connection_has_error(connection_)) stop();
 }
 

@@ -186,8 +186,7 @@ void X11RawInput::on_button(const XIRawEvent& raw, bool down) {
   const bool reported = button && (mask_ & KMX_RAW_BUTTONS);
   // Every raw button event takes its recording, reported or not, so that
   // none is left behind for a later event.
-  const std::optional<RootPosition> at =
-      positions_->take(raw.time, physical, down, reported ? RECORDING_WAIT_MS : 0);
+  const std::optional<RootPosition> at = positions_->take(raw.time, physical, down, reported ? RECORDING_WAIT_MS : 0);
   if (!button) return;
   const bool left = *button == KMX_BUTTON_LEFT;
   if (left && down) left_held_ = true;

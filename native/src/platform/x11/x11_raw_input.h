@@ -65,7 +65,7 @@ class X11RawInput {
   bool motion_pending_ = false;
   uint32_t motion_flags_ = 0;
   std::set<int> xtest_devices_;
-  std::vector<unsigned char> pointer_map_;  // physical button - 1 -> logical button
+  std::vector<unsigned char> pointer_map_;      // physical button - 1 -> logical button
   std::unique_ptr<ButtonPositions> positions_;  // with XInput 2 only
 };
 
