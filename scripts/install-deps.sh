@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxi-dev libxtst-dev xvfb xauth x11-utils xdotool
-  libx11-xcb-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev sxhkd
+  libx11-xcb-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev libxcb-record0-dev sxhkd
   libxrandr-dev x11-xkb-utils weston xwayland
   nlohmann-json3-dev libcli11-dev
   libhunspell-dev hunspell-en-us hunspell libnuspell-dev

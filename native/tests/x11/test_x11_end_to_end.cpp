@@ -705,8 +705,8 @@ TEST_F(X11EndToEnd, DragMotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
   other.move_to(110, 120);
   EXPECT_TRUE(drain().empty());
 
-  // Raw events carry no position: buttons and motion report where the
-  // pointer is when the worker reads them, so the pointer rests meanwhile.
+  // Motion reports where the pointer is when the worker reads it, so the
+  // pointer rests meanwhile.
   other.button(1, true);
   auto events = drain();
   ASSERT_EQ(events.size(), 1u);
@@ -732,6 +732,29 @@ TEST_F(X11EndToEnd, DragMotionIsReportedOnlyWhileTheLeftButtonIsHeld) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
   EXPECT_EQ(events[0].down, 0);
+}
+
+// Clicks each followed at once by a move, sent in one burst: every button
+// event reports where it happened, not where the pointer went next.
+TEST_F(X11EndToEnd, ButtonsReportWhereTheyHappenedInAFastBurst) {
+  create(KMX_RAW_BUTTONS);
+  Display* d = other.display();
+  const int spots[3][2] = {{100, 200}, {300, 400}, {500, 600}};
+  for (const auto& spot : spots) {
+    XTestFakeMotionEvent(d, -1, spot[0], spot[1], CurrentTime);
+    XTestFakeButtonEvent(d, 3, True, CurrentTime);
+    XTestFakeButtonEvent(d, 3, False, CurrentTime);
+    XTestFakeMotionEvent(d, -1, spot[0] + 7, spot[1] + 9, CurrentTime);
+  }
+  XSync(d, False);
+  const auto buttons = of_kind(drain(), KMX_EVENT_BUTTON);
+  ASSERT_EQ(buttons.size(), 6u);
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    EXPECT_EQ(buttons[i].button, KMX_BUTTON_RIGHT) << i;
+    EXPECT_EQ(buttons[i].down, i % 2 == 0 ? 1 : 0) << i;
+    EXPECT_EQ(buttons[i].x, spots[i / 2][0]) << i;
+    EXPECT_EQ(buttons[i].y, spots[i / 2][1]) << i;
+  }
 }
 
 TEST_F(X11EndToEnd, RightAndMiddleDragsGiveNoMotion) {
@@ -1002,13 +1025,22 @@ TEST_F(X11EndToEnd, ButtonsFollowThePointerMapping) {
     }
   } restore{other.display(), map, count};
 
-  other.button(1, true);
-  other.move_to(20, 20);
-  other.button(1, false);
+  // In one burst, so that positions come from the events themselves, which
+  // name the physical button.
+  XTestFakeMotionEvent(other.display(), -1, 15, 25, CurrentTime);
+  XTestFakeButtonEvent(other.display(), 1, True, CurrentTime);
+  XTestFakeMotionEvent(other.display(), -1, 20, 20, CurrentTime);
+  XTestFakeButtonEvent(other.display(), 1, False, CurrentTime);
+  XTestFakeMotionEvent(other.display(), -1, 30, 30, CurrentTime);
+  XSync(other.display(), False);
   auto events = drain();
   ASSERT_EQ(events.size(), 2u) << "a right drag gives no motion";
   EXPECT_EQ(events[0].kind, KMX_EVENT_BUTTON);
   EXPECT_EQ(events[0].button, KMX_BUTTON_RIGHT);
+  EXPECT_EQ(events[0].x, 15.0);
+  EXPECT_EQ(events[0].y, 25.0);
+  EXPECT_EQ(events[1].x, 20.0);
+  EXPECT_EQ(events[1].y, 20.0);
 
   other.button(3, true);
   other.move_to(40, 50);

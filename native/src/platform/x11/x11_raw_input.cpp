@@ -11,6 +11,10 @@ namespace {
 
 constexpr uint32_t bit(int event) { return 1u << event; }
 
+// How long a reported button waits for its recorded position; normally the
+// recording is there before the raw event is read.
+constexpr int RECORDING_WAIT_MS = 100;
+
 // XISelectEvents' wire form: a device, its mask length in words, the words.
 struct DeviceMask {
   xcb_input_event_mask_t head;
@@ -54,6 +58,9 @@ Result<void> X11RawInput::sync(uint32_t mask) {
 
   const DeviceMask masks[2] = {{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, raw_bits},
                                {{XCB_INPUT_DEVICE_ALL, 1}, hierarchy_bits}};
+  // Recording starts before the selection, so that every raw button event
+  // finds its position.
+  if (!positions_) positions_ = std::make_unique<ButtonPositions>();
   RequestBatch batch(display_);
   // Raw events come whatever screen the pointer is on; selecting them on a
   // second root would bring each one twice.
@@ -174,15 +181,25 @@ void X11RawInput::send_key(const XIRawEvent& raw, bool down, uint32_t flags) {
 void X11RawInput::on_button(const XIRawEvent& raw, bool down) {
   // Raw events carry the device's physical button; applications see it
   // through the pointer mapping (a left-handed mouse swaps 1 and 3).
-  const auto button = button_for_x(logical_button(static_cast<uint32_t>(raw.detail)));
+  const auto physical = static_cast<uint32_t>(raw.detail);
+  const auto button = button_for_x(logical_button(physical));
+  const bool reported = button && (mask_ & KMX_RAW_BUTTONS);
+  // Every raw button event takes its recording, reported or not, so that
+  // none is left behind for a later event.
+  const std::optional<RootPosition> at = positions_->take(raw.time, physical, down, reported ? RECORDING_WAIT_MS : 0);
   if (!button) return;
   const bool left = *button == KMX_BUTTON_LEFT;
   if (left && down) left_held_ = true;
   // Motion gathered before the release still belongs to the drag.
   if (left && !down) flush_motion();
-  if (mask_ & KMX_RAW_BUTTONS) {
+  if (reported) {
     double x = 0, y = 0;
-    pointer_position(x, y);
+    if (at) {
+      x = at->x;
+      y = at->y;
+    } else {
+      pointer_position(x, y);  // no recording: where the pointer is now
+    }
     events_.send(model::button_event(*button, down, x, y, source_flags(raw.sourceid)));
   }
   if (left && !down) left_held_ = false;

@@ -11,6 +11,7 @@
 
 #include "platform/backend.h"
 #include "platform/x11/injection_ledger.h"
+#include "platform/x11/x11_button_positions.h"
 #include "platform/x11/x11_display.h"
 
 namespace kmx::platform::x11 {
@@ -64,7 +65,8 @@ class X11RawInput {
   bool motion_pending_ = false;
   uint32_t motion_flags_ = 0;
   std::set<int> xtest_devices_;
-  std::vector<unsigned char> pointer_map_;  // physical button - 1 -> logical button
+  std::vector<unsigned char> pointer_map_;      // physical button - 1 -> logical button
+  std::unique_ptr<ButtonPositions> positions_;  // with XInput 2 only
 };
 
 }  // namespace kmx::platform::x11
