@@ -851,6 +851,24 @@ TEST_F(X11EndToEnd, ApplyingTheEmptyListReleasesEveryGrab) {
   other.ungrab(XK_l, ControlMask | ShiftMask);
 }
 
+// Waits at most 3 s for a forked child that reports its failed checks as
+// bits of its exit status.
+void expect_child_passes(pid_t child) {
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 300 && ended == 0; ++i) {
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child did not end: a call on the inherited runtime waited";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+}
+
 // A host that forks (Python's multiprocessing, fork+exec): the child leaves
 // the parent's runtime alone, returns at once from every call on it and can
 // start a runtime of its own; the parent's runtime keeps working afterwards.
@@ -886,19 +904,7 @@ TEST_F(X11EndToEnd, ForkedChildLeavesTheParentsRuntimeAloneAndRunsItsOwn) {
   ASSERT_GT(child, 0);
   // A child that waits for the worker it does not have takes the 5 s stop
   // time-out or for ever; one that returns at once ends well within 3 s.
-  int status = 0;
-  pid_t ended = 0;
-  for (int i = 0; i < 300 && ended == 0; ++i) {
-    ended = waitpid(child, &status, WNOHANG);
-    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (ended == 0) {
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    FAIL() << "the child did not end: a call on the inherited runtime waited";
-  }
-  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+  expect_child_passes(child);
 
   // The child's exit left the parent's connections as they were.
   drain();
@@ -946,19 +952,7 @@ TEST_F(X11EndToEnd, ForkedChildReturnsAtOnceThoughAParentThreadWasDestroyingTheR
   destroyer.join();
   h = nullptr;
   ASSERT_GT(child, 0);
-  int status = 0;
-  pid_t ended = 0;
-  for (int i = 0; i < 300 && ended == 0; ++i) {
-    ended = waitpid(child, &status, WNOHANG);
-    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (ended == 0) {
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    FAIL() << "the child did not end: a call on the inherited runtime waited for the gate";
-  }
-  ASSERT_TRUE(WIFEXITED(status)) << "the child died by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits) in the child";
+  expect_child_passes(child);
 }
 
 // The record of the library's own injections is used up whatever the mask,
