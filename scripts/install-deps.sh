@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxi-dev libxtst-dev xvfb xauth x11-utils xdotool
   libx11-xcb-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-xkb-dev libxcb-record0-dev sxhkd
+  openbox i3-wm
   libxrandr-dev x11-xkb-utils weston xwayland
   nlohmann-json3-dev libcli11-dev
   libhunspell-dev hunspell-en-us hunspell libnuspell-dev
